@@ -1,0 +1,37 @@
+// Read access to the OPOS area of the registry, as the service object needs
+// it. The Win32 adapter reads HKEY_LOCAL_MACHINE; the in-memory one serves
+// native tests.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace norvik {
+
+enum class RegistryValueType { String, Dword, Other };
+
+struct RegistryValue {
+    RegistryValueType type = RegistryValueType::Other;
+    std::string text;     // String: the data up to its terminator
+    uint32_t number = 0;  // Dword
+};
+
+// One key opened for reading. Closed when destroyed.
+class RegistryKey {
+public:
+    virtual ~RegistryKey() = default;
+    // Name of value `index`; false when no value is left (or the name does not fit 128 characters).
+    virtual bool EnumValueName(uint32_t index, std::string& name) = 0;
+    // Reads one value (at most 1024 bytes of data); false when it cannot be read.
+    virtual bool QueryValue(const std::string& name, RegistryValue& value) = 0;
+};
+
+class RegistryView {
+public:
+    virtual ~RegistryView() = default;
+    // Opens HKEY_LOCAL_MACHINE\<path> for reading; null when it cannot be opened.
+    virtual std::unique_ptr<RegistryKey> OpenKeyForRead(const std::string& path) = 0;
+};
+
+}  // namespace norvik

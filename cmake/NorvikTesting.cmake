@@ -1,0 +1,27 @@
+# GoogleTest from the Debian source package, built with the same compiler and
+# sanitizers as the code under test.
+macro(norvik_setup_gtest)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  include(GoogleTest)
+endmacro()
+
+# norvik_add_test(name SOURCES ... [LIBS ...] [LABELS ...] [RESOURCE_LOCK ...])
+# Natively every case becomes its own CTest test; under Wine one executable is
+# one CTest test, since each Wine start costs time.
+function(norvik_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+    set_tests_properties(${name} PROPERTIES LABELS "windows;${T_LABELS}" TIMEOUT 300)
+    if(T_RESOURCE_LOCK)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                         PROPERTIES LABELS "native;${T_LABELS}" TIMEOUT 120)
+  endif()
+endfunction()

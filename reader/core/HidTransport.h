@@ -1,0 +1,68 @@
+// The HID transport seam of the reader library: everything the library needs
+// of the HID class driver. One implementation walks the system's bus, the
+// other the simulated bus; detection, the read thread and decoding sit above.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vorlex {
+
+struct HidAttributes {
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+};
+
+struct HidCaps {
+    uint16_t inputReportByteLength = 0;
+    uint16_t featureReportByteLength = 0;
+};
+
+enum class CapsResult { Ok, PreparsedDataFailed, CapsFailed };
+
+// How one read ended.
+enum class ReadStatus {
+    Completed,           // `transferred` bytes arrived (may be fewer than asked: a short report)
+    DeviceNotConnected,  // the reader was unplugged during the read
+    OtherError,          // failed otherwise; reading goes on
+    Stopped,             // Stop() was called, or the read could not be issued
+};
+
+// One opened HID interface.
+//
+// Concurrency: Read() runs on the read thread only. Stop() and Close() may be
+// called from any thread, also while Read() blocks, and make it return.
+// SetFeature()/GetFeature() run on the command sender's thread while a read is
+// pending. Ownership: the object outlives every call into it.
+class HidDevice {
+public:
+    virtual ~HidDevice() = default;
+    virtual bool GetAttributes(HidAttributes& attributes) = 0;
+    virtual CapsResult GetCaps(HidCaps& caps) = 0;
+    // Blocks until one report arrives or the device stops.
+    virtual ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) = 0;
+    // Asks a pending or later Read() to return Stopped.
+    virtual void Stop() = 0;
+    // Closes the handle; a pending read ends.
+    virtual void Close() = 0;
+    virtual bool SetFeature(const uint8_t* report, size_t length) = 0;
+    virtual bool GetFeature(uint8_t* report, size_t length) = 0;
+};
+
+// The set of present HID interfaces, in enumeration order.
+class HidBus {
+public:
+    virtual ~HidBus() = default;
+    // Takes a fresh snapshot of the present interfaces; false when the set
+    // cannot be obtained.
+    virtual bool BeginEnumeration() = 0;
+    // Path of interface `index` of the snapshot; false when none is left.
+    virtual bool InterfacePath(size_t index, std::string& path) = 0;
+    virtual void EndEnumeration() = 0;
+    // Opens an interface for overlapped reading; null when it cannot be opened.
+    virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+};
+
+}  // namespace vorlex
