@@ -14,7 +14,7 @@ namespace norvik {
 inline size_t CopyBounded(char* dest, size_t capacity, std::string_view source) {
     if (capacity == 0) return 0;
     size_t n = source.size() < capacity - 1 ? source.size() : capacity - 1;
-    std::memcpy(dest, source.data(), n);
+    if (n > 0) std::memcpy(dest, source.data(), n);  // an empty view may carry a null data()
     dest[n] = '\0';
     return n;
 }
