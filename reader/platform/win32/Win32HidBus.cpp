@@ -50,6 +50,8 @@ public:
 
     ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) override {
         transferred = 0;
+        // A stop asked for earlier holds for every later read.
+        if (::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return ReadStatus::Stopped;
         if (!readDone_) {
             readDone_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
             if (!readDone_) return ReadStatus::Stopped;

@@ -1,0 +1,176 @@
+#include "platform/win32/Win32ClaimMemory.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ClaimTableCounter.h"
+#include "platform/DefaultPlatform.h"
+
+namespace norvik {
+namespace {
+
+constexpr DWORD kChildTimeoutMilliseconds = 60000;
+
+// Names of a table that no other process uses, one pair per test.
+struct TableNames {
+    std::string table;
+    std::string lock;
+};
+
+TableNames UniqueNames() {
+    static int serial = 0;
+    const std::string stem =
+        "NorvikTest.Claim." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(++serial);
+    return {stem + ".Table", stem + ".Lock"};
+}
+
+std::string ChildPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    folder.erase(folder.find_last_of("\\/") + 1);
+    return folder + "claim_memory_child.exe";
+}
+
+class ChildProcess {
+public:
+    ChildProcess(const TableNames& names, const std::vector<std::string>& arguments) {
+        std::string commandLine = "\"" + ChildPath() + "\" " + names.table + " " + names.lock;
+        for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+        mutableLine.push_back('\0');
+        if (::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process)) {
+            ::CloseHandle(process.hThread);
+            process_ = process.hProcess;
+        }
+    }
+    ~ChildProcess() {
+        if (process_ == nullptr) return;
+        if (::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) ::TerminateProcess(process_, 99);
+        ::CloseHandle(process_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    // The child's exit code, or -1 when it did not end in time.
+    long Wait() {
+        if (process_ == nullptr || ::WaitForSingleObject(process_, kChildTimeoutMilliseconds) != WAIT_OBJECT_0) {
+            return -1;
+        }
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    HANDLE process_ = nullptr;
+};
+
+long RunChild(const TableNames& names, const std::vector<std::string>& arguments) {
+    ChildProcess child(names, arguments);
+    if (!child.Started()) return -2;
+    return child.Wait();
+}
+
+std::string Slot(Win32ClaimMemory& claims, size_t slot) {
+    std::string text = "<no access>";
+    claims.Access([&](char(&table)[kClaimTableSize]) {
+        const char* start = table + slot * kClaimSlotSize;
+        text.assign(start, strnlen(start, kClaimSlotSize));
+    });
+    return text;
+}
+
+TEST(Win32ClaimMemory, ATableIsZeroWhenCreatedAndSharedWithOtherProcesses) {
+    const TableNames names = UniqueNames();
+    Win32ClaimMemory claims(names.table, names.lock);
+    ASSERT_TRUE(claims.IsAvailable());
+    ASSERT_TRUE(claims.Access([](char(&table)[kClaimTableSize]) {
+        for (size_t i = 0; i < kClaimTableSize; ++i) ASSERT_EQ(table[i], 0) << "byte " << i;
+        std::strcpy(table, "Norvik_MSR-1");
+    }));
+
+    EXPECT_EQ(RunChild(names, {"expect", "0", "Norvik_MSR-1"}), 0);
+    EXPECT_EQ(RunChild(names, {"expect", "0", "Norvik_MSR-2"}), 1);  // the child can tell a mismatch
+    EXPECT_EQ(RunChild(names, {"write", "1", "Norvik_MSR-2"}), 0);
+    // The writer has ended; the table lives on in this process.
+    EXPECT_EQ(Slot(claims, 0), "Norvik_MSR-1");
+    EXPECT_EQ(Slot(claims, 1), "Norvik_MSR-2");
+}
+
+TEST(Win32ClaimMemory, TheTableEndsWithTheLastProcessThatHoldsIt) {
+    const TableNames names = UniqueNames();
+    {
+        Win32ClaimMemory claims(names.table, names.lock);
+        ASSERT_TRUE(claims.Access([](char(&table)[kClaimTableSize]) { std::strcpy(table, "Norvik_MSR-1"); }));
+        Win32ClaimMemory second(names.table, names.lock);  // a second mapping sees the same bytes
+        EXPECT_EQ(Slot(second, 0), "Norvik_MSR-1");
+    }
+    Win32ClaimMemory fresh(names.table, names.lock);
+    EXPECT_EQ(Slot(fresh, 0), "");
+}
+
+TEST(Win32ClaimMemory, ConcurrentIncrementsFromThreeProcessesLoseNone) {
+    const TableNames names = UniqueNames();
+    Win32ClaimMemory claims(names.table, names.lock);
+    ASSERT_TRUE(claims.IsAvailable());
+    const std::string goName = names.table + ".Go";
+    HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, goName.c_str());
+    ASSERT_NE(go, nullptr);
+
+    constexpr int kIncrementsEach = 400;
+    const std::vector<std::string> arguments = {"increment", std::to_string(kIncrementsEach), goName};
+    ChildProcess first(names, arguments);
+    ChildProcess second(names, arguments);
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(second.Started());
+    ::SetEvent(go);
+    for (int i = 0; i < kIncrementsEach; ++i) ASSERT_TRUE(claimtest::IncrementCounter(claims));
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+    ::CloseHandle(go);
+
+    uint32_t total = 0;
+    claims.Access([&](char(&table)[kClaimTableSize]) { total = claimtest::ReadCounter(table); });
+    EXPECT_EQ(total, uint32_t{3 * kIncrementsEach});
+}
+
+TEST(Win32ClaimMemory, ALockAbandonedByADeadProcessStillGrantsAccess) {
+    const TableNames names = UniqueNames();
+    Win32ClaimMemory claims(names.table, names.lock);
+    EXPECT_EQ(RunChild(names, {"write-and-die", "0", "Norvik_MSR-1"}), 0);
+    EXPECT_EQ(Slot(claims, 0), "Norvik_MSR-1");
+    EXPECT_TRUE(claims.Access([](char(&table)[kClaimTableSize]) { table[0] = 0; }));  // and it was released again
+    EXPECT_EQ(RunChild(names, {"expect", "0", ""}), 0);
+}
+
+TEST(Win32ClaimMemory, RefusesAccessWhenTheTableCannotBeCreated) {
+    const TableNames names = UniqueNames();
+    HANDLE squatter = ::CreateEventA(nullptr, TRUE, FALSE, names.table.c_str());  // an object of another kind
+    ASSERT_NE(squatter, nullptr);
+    Win32ClaimMemory claims(names.table, names.lock);
+    bool ran = false;
+    EXPECT_FALSE(claims.IsAvailable());
+    EXPECT_FALSE(claims.Access([&](char(&)[kClaimTableSize]) { ran = true; }));
+    EXPECT_FALSE(ran);
+    ::CloseHandle(squatter);
+}
+
+TEST(Win32DefaultPlatform, MapsTheSystemTableOncePerProcess) {
+    ClaimMemory& claims = DefaultClaimMemory();
+    EXPECT_EQ(&claims, &DefaultClaimMemory());
+    EXPECT_TRUE(claims.Access([](char(&)[kClaimTableSize]) {}));
+}
+
+}  // namespace
+}  // namespace norvik

@@ -1,0 +1,237 @@
+// The Win32 HID transport. Wine has no HID reader, so enumeration is checked
+// for running through whatever is present, and reads are checked on the
+// client end of a named pipe, which the bus opens like any device path.
+#include "platform/Platform.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vorlex {
+namespace {
+
+constexpr size_t kEnumerationLimit = 512;
+
+TEST(Win32HidBus, EnumeratesThePresentInterfacesWithoutCrashing) {
+    auto bus = platform::CreateSystemHidBus();
+    ASSERT_NE(bus, nullptr);
+    std::string path = "untouched";
+    EXPECT_FALSE(bus->InterfacePath(0, path));  // no snapshot yet
+    EXPECT_EQ(path, "untouched");
+
+    ASSERT_TRUE(bus->BeginEnumeration());
+    size_t count = 0;
+    while (count < kEnumerationLimit && bus->InterfacePath(count, path)) {
+        if (auto device = bus->Open(path)) {
+            HidAttributes attributes;
+            HidCaps caps;
+            device->GetAttributes(attributes);
+            device->GetCaps(caps);
+        }
+        ++count;
+    }
+    EXPECT_LT(count, kEnumerationLimit);
+    ::testing::Test::RecordProperty("interfaces", static_cast<int>(count));
+    bus->EndEnumeration();
+    EXPECT_FALSE(bus->InterfacePath(0, path));
+    ASSERT_TRUE(bus->BeginEnumeration());  // a fresh snapshot after the last one ended
+    bus->EndEnumeration();
+}
+
+TEST(Win32HidBus, OpeningABogusPathGivesNoDevice) {
+    auto bus = platform::CreateSystemHidBus();
+    EXPECT_EQ(bus->Open("\\\\?\\hid#vid_0000&pid_0000#0&0&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}"), nullptr);
+    EXPECT_EQ(bus->Open("C:\\no\\such\\device"), nullptr);
+    EXPECT_EQ(bus->Open(""), nullptr);
+}
+
+TEST(Win32Platform, PointerChecksFollowThePageProtection) {
+    SYSTEM_INFO system{};
+    ::GetSystemInfo(&system);
+    const SIZE_T page = system.dwPageSize;
+    void* readOnly = ::VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
+    void* noAccess = ::VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(readOnly, nullptr);
+    ASSERT_NE(noAccess, nullptr);
+    char local[4] = {};
+
+    EXPECT_TRUE(platform::IsReadable(local, sizeof local));
+    EXPECT_TRUE(platform::IsWritable(local, sizeof local));
+    EXPECT_TRUE(platform::IsReadable(readOnly, 4));
+    EXPECT_FALSE(platform::IsWritable(readOnly, 4));
+    EXPECT_FALSE(platform::IsReadable(noAccess, 4));
+    EXPECT_FALSE(platform::IsWritable(noAccess, 4));
+    EXPECT_FALSE(platform::IsReadable(nullptr, 0));
+    EXPECT_FALSE(platform::IsWritable(nullptr, 0));
+
+    ::VirtualFree(readOnly, 0, MEM_RELEASE);
+    ::VirtualFree(noAccess, 0, MEM_RELEASE);
+}
+
+// The server end of a pipe; the device under test is its client (which reads
+// in byte mode, so each report is sent just before it is read).
+class PipeServer {
+public:
+    PipeServer() {
+        static int serial = 0;
+        name_ = "\\\\.\\pipe\\NorvikHidTest." + std::to_string(::GetCurrentProcessId()) + "." +
+                std::to_string(++serial);
+        pipe_ = ::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                   1, 4096, 4096, 0, nullptr);
+    }
+    ~PipeServer() {
+        if (pipe_ != INVALID_HANDLE_VALUE) ::CloseHandle(pipe_);
+    }
+    PipeServer(const PipeServer&) = delete;
+    PipeServer& operator=(const PipeServer&) = delete;
+
+    bool Valid() const { return pipe_ != INVALID_HANDLE_VALUE; }
+    const std::string& Name() const { return name_; }
+    bool Send(const std::vector<uint8_t>& message) {
+        DWORD written = 0;
+        return ::WriteFile(pipe_, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) &&
+               written == message.size();
+    }
+
+private:
+    std::string name_;
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+};
+
+class Win32HidDeviceOnPipe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.Valid());
+        device_ = bus_->Open(server_.Name());
+        ASSERT_NE(device_, nullptr);
+    }
+
+    PipeServer server_;
+    std::unique_ptr<HidBus> bus_ = platform::CreateSystemHidBus();
+    std::unique_ptr<HidDevice> device_;
+};
+
+TEST_F(Win32HidDeviceOnPipe, ReadsWholeAndShortReports) {
+    const std::vector<uint8_t> report = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+    std::vector<uint8_t> buffer(8, 0xEE);
+    size_t transferred = 99;
+    ASSERT_TRUE(server_.Send(report));
+    ASSERT_EQ(device_->Read(buffer.data(), buffer.size(), transferred), ReadStatus::Completed);
+    EXPECT_EQ(transferred, 8u);
+    EXPECT_EQ(buffer, report);
+
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    ASSERT_TRUE(server_.Send({0xA1, 0xA2, 0xA3}));
+    ASSERT_EQ(device_->Read(buffer.data(), buffer.size(), transferred), ReadStatus::Completed);
+    EXPECT_EQ(transferred, 3u);
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{0xA1, 0xA2, 0xA3, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
+TEST_F(Win32HidDeviceOnPipe, ReadWaitsForAReportSentFromAnotherThread) {
+    std::thread sender([this] { server_.Send({1, 2, 3, 4}); });
+    uint8_t buffer[4] = {};
+    size_t transferred = 0;
+    EXPECT_EQ(device_->Read(buffer, sizeof buffer, transferred), ReadStatus::Completed);
+    sender.join();
+    EXPECT_EQ(transferred, 4u);
+    EXPECT_EQ(buffer[3], 4);
+}
+
+TEST_F(Win32HidDeviceOnPipe, StopEndsAPendingReadAndStaysInForce) {
+    device_->Stop();
+    uint8_t buffer[4] = {};
+    size_t transferred = 99;
+    EXPECT_EQ(device_->Read(buffer, sizeof buffer, transferred), ReadStatus::Stopped);
+    EXPECT_EQ(transferred, 0u);
+    // A report that arrives afterwards is not handed out: the stop holds.
+    ASSERT_TRUE(server_.Send({9, 9, 9, 9}));
+    EXPECT_EQ(device_->Read(buffer, sizeof buffer, transferred), ReadStatus::Stopped);
+    EXPECT_EQ(buffer[0], 0);
+}
+
+TEST_F(Win32HidDeviceOnPipe, StopFromAnotherThreadEndsARead) {
+    ReadStatus status = ReadStatus::Completed;
+    std::thread reader([this, &status] {
+        uint8_t buffer[4];
+        size_t transferred = 0;
+        status = device_->Read(buffer, sizeof buffer, transferred);
+    });
+    device_->Stop();
+    reader.join();
+    EXPECT_EQ(status, ReadStatus::Stopped);
+}
+
+TEST_F(Win32HidDeviceOnPipe, CloseFromAnotherThreadEndsReading) {
+    std::vector<ReadStatus> statuses;
+    std::thread reader([this, &statuses] {
+        uint8_t buffer[4];
+        size_t transferred = 0;
+        // As the read thread does: go on after errors, end when stopped.
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            statuses.push_back(device_->Read(buffer, sizeof buffer, transferred));
+            if (statuses.back() == ReadStatus::Stopped) break;
+        }
+    });
+    device_->Close();
+    reader.join();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), ReadStatus::Stopped);
+    EXPECT_LE(statuses.size(), 2u);  // at most the cancelled read before it
+    if (statuses.size() == 2) {
+        EXPECT_EQ(statuses.front(), ReadStatus::OtherError);
+    }
+}
+
+// An APC queued to the reading thread runs only inside Read()'s alertable
+// wait, that is while the read is certainly in flight.
+template <void (HidDevice::*Call)()>
+void CALLBACK CallFromInsideTheWait(ULONG_PTR device) {
+    (reinterpret_cast<HidDevice*>(device)->*Call)();
+}
+
+TEST_F(Win32HidDeviceOnPipe, StopWhileTheReadIsInFlightCancelsIt) {
+    ASSERT_TRUE(::QueueUserAPC(&CallFromInsideTheWait<&HidDevice::Stop>, ::GetCurrentThread(),
+                               reinterpret_cast<ULONG_PTR>(device_.get())));
+    uint8_t buffer[4] = {};
+    size_t transferred = 99;
+    EXPECT_EQ(device_->Read(buffer, sizeof buffer, transferred), ReadStatus::Stopped);
+    EXPECT_EQ(transferred, 0u);
+    // The cancelled read left nothing behind to complete in a later alertable wait.
+    EXPECT_EQ(::SleepEx(0, TRUE), 0u);
+}
+
+TEST_F(Win32HidDeviceOnPipe, CloseWhileTheReadIsInFlightEndsIt) {
+    ASSERT_TRUE(::QueueUserAPC(&CallFromInsideTheWait<&HidDevice::Close>, ::GetCurrentThread(),
+                               reinterpret_cast<ULONG_PTR>(device_.get())));
+    uint8_t buffer[4] = {};
+    size_t transferred = 99;
+    EXPECT_EQ(device_->Read(buffer, sizeof buffer, transferred), ReadStatus::OtherError);  // aborted
+    EXPECT_EQ(device_->Read(buffer, sizeof buffer, transferred), ReadStatus::Stopped);     // cannot be issued
+    EXPECT_EQ(::SleepEx(0, TRUE), 0u);
+}
+
+TEST_F(Win32HidDeviceOnPipe, AHandleThatIsNoHidDeviceFailsEveryHidCall) {
+    HidAttributes attributes;
+    attributes.vendorId = 0xBEEF;
+    HidCaps caps;
+    uint8_t report[8] = {};
+    EXPECT_FALSE(device_->GetAttributes(attributes));
+    EXPECT_EQ(attributes.vendorId, 0xBEEF);
+    EXPECT_EQ(device_->GetCaps(caps), CapsResult::PreparsedDataFailed);
+    EXPECT_FALSE(device_->SetFeature(report, sizeof report));
+    EXPECT_FALSE(device_->GetFeature(report, sizeof report));
+
+    device_->Close();
+    device_->Close();  // twice is harmless
+    EXPECT_FALSE(device_->GetAttributes(attributes));
+    EXPECT_EQ(device_->GetCaps(caps), CapsResult::PreparsedDataFailed);
+    size_t transferred = 0;
+    EXPECT_EQ(device_->Read(report, sizeof report, transferred), ReadStatus::Stopped);
+}
+
+}  // namespace
+}  // namespace vorlex
