@@ -128,7 +128,7 @@ TEST(Win32ClaimMemory, ConcurrentIncrementsFromThreeProcessesLoseNone) {
     HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, goName.c_str());
     ASSERT_NE(go, nullptr);
 
-    constexpr int kIncrementsEach = 400;
+    constexpr int kIncrementsEach = 5000;
     const std::vector<std::string> arguments = {"increment", std::to_string(kIncrementsEach), goName};
     ChildProcess first(names, arguments);
     ChildProcess second(names, arguments);
