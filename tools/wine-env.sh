@@ -19,7 +19,7 @@ wine_env() {
 wine_prefix_start() {
   local arch=$1
   wine_env "$arch"
-  mkdir -p "$NORVIK_WINE_ROOT"
+  mkdir -p "$NORVIK_WINE_ROOT" "$WINEPREFIX"
   local fresh=0
   [ -f "$WINEPREFIX/system.reg" ] || fresh=1
   wineserver -p

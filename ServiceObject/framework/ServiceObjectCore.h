@@ -71,8 +71,9 @@ public:
     void RetrieveDeviceAuthenticationData(int32_t* pRC);
     void UpdateKey(int32_t* pRC);
 
+    class Impl;  // internal
+
 private:
-    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 
