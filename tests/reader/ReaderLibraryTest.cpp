@@ -143,7 +143,9 @@ TEST_F(ReaderLibraryTest, ReportsArriveOnTheReadThreadAndShortOnesAreDropped) {
     ASSERT_TRUE(Log().WaitFor(CallbackEvent::CardData, 1, 2));
     EXPECT_EQ(Log().Count(CallbackEvent::CardData, 1), 2u);  // the short report made none
     for (const auto& e : Log().Events()) {
-        if (e.kind == CallbackEvent::CardData) EXPECT_NE(e.thread, std::this_thread::get_id());
+        if (e.kind == CallbackEvent::CardData) {
+            EXPECT_NE(e.thread, std::this_thread::get_id());
+        }
     }
     // Without a clear in between, the second swipe overwrote the first.
     EXPECT_STREQ(Record().Track2Text, ";2222=2602?");
