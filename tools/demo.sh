@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: builds the 32-bit product and runs a swipe session against
+# the simulated reader under Wine.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+bash tools/setup-debian.sh
+GENERATOR=()
+command -v ninja >/dev/null && GENERATOR=(-G Ninja)
+cmake -S . -B build/win32 "${GENERATOR[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >build/win32.demo-configure.log 2>&1 \
+  || { cat build/win32.demo-configure.log; exit 1; }
+cmake --build build/win32 -j2 --target SwipeSession >build/win32.demo-build.log 2>&1 \
+  || { tail -n 40 build/win32.demo-build.log; exit 1; }
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  source tools/wine-env.sh
+  wine_prefix_start win32 >/dev/null 2>&1
+  wine build/win32/bin/SwipeSession.exe; rc=$?
+  wine_prefix_stop win32
+  exit $rc'
