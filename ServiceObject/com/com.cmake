@@ -56,4 +56,16 @@ if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_options(NorvikMSRSO PRIVATE -Wl,--enable-stdcall-fixup)
   endif()
+
+  # The install scripts and the device-key template go beside the DLL they register.
+  set(NORVIK_INSTALL_COPIES)
+  foreach(name install.cmd uninstall.cmd NorvikMSR.reg)
+    set(copy ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name})
+    add_custom_command(OUTPUT ${copy}
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/install/${name} ${copy}
+      DEPENDS ${PROJECT_SOURCE_DIR}/install/${name} VERBATIM)
+    list(APPEND NORVIK_INSTALL_COPIES ${copy})
+  endforeach()
+  add_custom_target(norvik_install_scripts DEPENDS ${NORVIK_INSTALL_COPIES})
+  add_dependencies(NorvikMSRSO norvik_install_scripts)
 endif()

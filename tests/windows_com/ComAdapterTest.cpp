@@ -11,9 +11,13 @@
 #include "com/AnsiText.h"
 #include "com/ComControlObject.h"
 #include "com/ComResources.h"
+#include "FakeControlObject.h"
 
 namespace norvik::com {
 namespace {
+
+using testing::FakeControlObject;
+using testing::RecordedCall;
 
 // ---- ANSI conversions ---------------------------------------------------------
 
@@ -61,90 +65,6 @@ TEST(AnsiTextTest, LongTextsKeepTheirLength) {
 
 // ---- The control object adapter -----------------------------------------------
 
-// What one Invoke received, copied out while the call was running.
-struct RecordedCall {
-    DISPID dispid = 0;
-    bool nullInterface = false;
-    LCID lcid = 0;
-    WORD flags = 0;
-    UINT namedArguments = 0;
-    bool outputsNull = false;
-    std::vector<VARTYPE> types;        // in the order Invoke got them (last parameter first)
-    std::vector<LONG> values;          // VT_I4 value, or the value behind VT_I4|VT_BYREF
-    std::vector<std::wstring> texts;   // the string behind VT_BSTR|VT_BYREF
-};
-
-// Stands in for the OPOS control object's own dispatch. Its handlers change
-// by-reference arguments the way an application's event handler may.
-class FakeControlObject final : public IDispatch {
-public:
-    IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    IFACEMETHODIMP_(ULONG) Release() override { return --refs; }
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                 DISPID* dispids) override {
-        lookups.push_back(names[0]);
-        lookupOk = lookupOk && riid == IID_NULL && count == 1 && lcid == 0x400;
-        for (size_t i = 0; i < ARRAYSIZE(kNames); ++i) {
-            if (wcscmp(names[0], kNames[i]) == 0) {
-                *dispids = static_cast<DISPID>(100 + i);
-                return S_OK;
-            }
-        }
-        *dispids = DISPID_UNKNOWN;
-        return DISP_E_UNKNOWNNAME;
-    }
-    IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                          VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
-        RecordedCall call;
-        call.dispid = dispid;
-        call.nullInterface = riid == IID_NULL;
-        call.lcid = lcid;
-        call.flags = flags;
-        call.namedArguments = params->cNamedArgs;
-        call.outputsNull = !result && !exception && !argumentError;
-        for (UINT i = 0; i < params->cArgs; ++i) {
-            VARIANTARG& argument = params->rgvarg[i];
-            call.types.push_back(V_VT(&argument));
-            if (V_VT(&argument) == VT_I4) call.values.push_back(V_I4(&argument));
-            if (V_VT(&argument) == (VT_I4 | VT_BYREF)) call.values.push_back(*V_I4REF(&argument));
-            if (V_VT(&argument) == (VT_BSTR | VT_BYREF)) {
-                BSTR text = *V_BSTRREF(&argument);
-                call.texts.emplace_back(text ? text : L"");
-            }
-        }
-        calls.push_back(call);
-        // Handlers: SOError answers with a response, SODirectIO rewrites data and text.
-        if (dispid == 101) *V_I4REF(&params->rgvarg[0]) = 12;
-        if (dispid == 102) {
-            *V_I4REF(&params->rgvarg[1]) = 77;
-            ::SysFreeString(*V_BSTRREF(&params->rgvarg[0]));
-            *V_BSTRREF(&params->rgvarg[0]) = ::SysAllocString(L"handler reply");
-        }
-        return failInvoke ? DISP_E_EXCEPTION : S_OK;
-    }
-
-    static constexpr const wchar_t* kNames[] = {L"SOData", L"SOError", L"SODirectIO"};
-    ULONG refs = 1;
-    bool lookupOk = true;
-    bool failInvoke = false;
-    std::vector<std::wstring> lookups;
-    std::vector<RecordedCall> calls;
-};
-
 class ComControlObjectTest : public ::testing::Test {
 protected:
     FakeControlObject control_;
@@ -156,9 +76,10 @@ TEST_F(ComControlObjectTest, DataEventIsOneLongByValue) {
         const EventArgument status = EventArgument::Long(9548);
         EXPECT_TRUE(adapter.Call("SOData", &status, 1));
     }
-    ASSERT_EQ(1u, control_.calls.size());
-    const RecordedCall& call = control_.calls[0];
-    EXPECT_EQ(100, call.dispid);
+    const std::vector<RecordedCall> calls = control_.calls();
+    ASSERT_EQ(1u, calls.size());
+    const RecordedCall& call = calls[0];
+    EXPECT_EQ(FakeControlObject::kSOData, call.dispid);
     EXPECT_TRUE(call.nullInterface);
     EXPECT_EQ(0x400u, call.lcid);
     EXPECT_EQ(DISPATCH_METHOD, call.flags);
@@ -166,23 +87,24 @@ TEST_F(ComControlObjectTest, DataEventIsOneLongByValue) {
     EXPECT_TRUE(call.outputsNull);
     EXPECT_EQ(std::vector<VARTYPE>{VT_I4}, call.types);
     EXPECT_EQ(std::vector<LONG>{9548}, call.values);
-    EXPECT_EQ(std::vector<std::wstring>{L"SOData"}, control_.lookups);
-    EXPECT_TRUE(control_.lookupOk);
+    EXPECT_EQ(std::vector<std::wstring>{L"SOData"}, control_.lookups());
+    EXPECT_TRUE(control_.lookupsWellFormed());
 }
 
 TEST_F(ComControlObjectTest, ErrorEventPassesArgumentsLastFirstAndSeesTheResponse) {
     ComControlObject adapter(&control_);
-    int32_t response = 11;
+    int32_t response = 12;
     const EventArgument arguments[] = {EventArgument::Long(114), EventArgument::Long(0x020304),
                                        EventArgument::Long(2), EventArgument::LongRef(&response)};
     EXPECT_TRUE(adapter.Call("SOError", arguments, 4));
 
-    ASSERT_EQ(1u, control_.calls.size());
-    const RecordedCall& call = control_.calls[0];
-    EXPECT_EQ(101, call.dispid);
+    const std::vector<RecordedCall> calls = control_.calls();
+    ASSERT_EQ(1u, calls.size());
+    const RecordedCall& call = calls[0];
+    EXPECT_EQ(FakeControlObject::kSOError, call.dispid);
     EXPECT_EQ((std::vector<VARTYPE>{VT_I4 | VT_BYREF, VT_I4, VT_I4, VT_I4}), call.types);
-    EXPECT_EQ((std::vector<LONG>{11, 2, 0x020304, 114}), call.values);
-    EXPECT_EQ(12, response);
+    EXPECT_EQ((std::vector<LONG>{12, 2, 0x020304, 114}), call.values);
+    EXPECT_EQ(FakeControlObject::kErrorResponse, response);
 }
 
 TEST_F(ComControlObjectTest, DirectIOEventBringsTheHandlersChangesBack) {
@@ -193,13 +115,14 @@ TEST_F(ComControlObjectTest, DirectIOEventBringsTheHandlersChangesBack) {
                                        EventArgument::StringRef(&text)};
     EXPECT_TRUE(adapter.Call("SODirectIO", arguments, 3));
 
-    ASSERT_EQ(1u, control_.calls.size());
-    const RecordedCall& call = control_.calls[0];
-    EXPECT_EQ(102, call.dispid);
+    const std::vector<RecordedCall> calls = control_.calls();
+    ASSERT_EQ(1u, calls.size());
+    const RecordedCall& call = calls[0];
+    EXPECT_EQ(FakeControlObject::kSODirectIO, call.dispid);
     EXPECT_EQ((std::vector<VARTYPE>{VT_BSTR | VT_BYREF, VT_I4 | VT_BYREF, VT_I4}), call.types);
     EXPECT_EQ((std::vector<LONG>{4, 3}), call.values);
     EXPECT_EQ(std::vector<std::wstring>{L"0A1B"}, call.texts);
-    EXPECT_EQ(77, data);
+    EXPECT_EQ(FakeControlObject::kDirectIOData, data);
     EXPECT_EQ("handler reply", text);
 }
 
@@ -207,8 +130,8 @@ TEST_F(ComControlObjectTest, UnknownNameDropsTheEventWithoutInvoke) {
     ComControlObject adapter(&control_);
     const EventArgument status = EventArgument::Long(1);
     EXPECT_FALSE(adapter.Call("SOStatusUpdate", &status, 1));
-    EXPECT_EQ(std::vector<std::wstring>{L"SOStatusUpdate"}, control_.lookups);
-    EXPECT_TRUE(control_.calls.empty());
+    EXPECT_EQ(std::vector<std::wstring>{L"SOStatusUpdate"}, control_.lookups());
+    EXPECT_TRUE(control_.calls().empty());
 }
 
 TEST_F(ComControlObjectTest, LooksTheNameUpForEveryCallAndIgnoresInvokeFailures) {
@@ -217,8 +140,8 @@ TEST_F(ComControlObjectTest, LooksTheNameUpForEveryCallAndIgnoresInvokeFailures)
     const EventArgument status = EventArgument::Long(5);
     EXPECT_TRUE(adapter.Call("SOData", &status, 1));
     EXPECT_TRUE(adapter.Call("SOData", &status, 1));
-    EXPECT_EQ(2u, control_.lookups.size());
-    EXPECT_EQ(2u, control_.calls.size());
+    EXPECT_EQ(2u, control_.lookups().size());
+    EXPECT_EQ(2u, control_.calls().size());
 }
 
 TEST_F(ComControlObjectTest, RefusesMalformedCallsBeforeReachingTheControlObject) {
@@ -232,7 +155,7 @@ TEST_F(ComControlObjectTest, RefusesMalformedCallsBeforeReachingTheControlObject
     EXPECT_FALSE(adapter.Call("SOData", &missingLong, ComControlObject::kMaxArguments + 1));
     EXPECT_FALSE(adapter.Call("SOData", &missingLong, 1));
     EXPECT_FALSE(adapter.Call("SOData", &missingText, 1));
-    EXPECT_TRUE(control_.calls.empty());
+    EXPECT_TRUE(control_.calls().empty());
 
     ComControlObject detached(nullptr);
     const EventArgument status = EventArgument::Long(1);
@@ -244,9 +167,9 @@ TEST_F(ComControlObjectTest, TakesNoReferenceOnTheControlObject) {
         ComControlObject adapter(&control_);
         const EventArgument status = EventArgument::Long(1);
         adapter.Call("SOData", &status, 1);
-        EXPECT_EQ(1u, control_.refs);
+        EXPECT_EQ(1u, control_.refs());
     }
-    EXPECT_EQ(1u, control_.refs);
+    EXPECT_EQ(1u, control_.refs());
 }
 
 }  // namespace

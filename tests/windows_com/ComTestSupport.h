@@ -29,6 +29,23 @@ inline std::wstring ExecutableDirectory() {
 
 inline std::wstring ServerPath() { return ExecutableDirectory() + L"NorvikMSRSO.dll"; }
 
+// Runs `command` to its end; its exit code, or the creation error with the top bit set.
+inline DWORD RunProcess(std::wstring command) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        return ::GetLastError() | 0x80000000u;
+    }
+    ::WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 0xffffffffu;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
 inline std::string Hex(HRESULT hr) {
     char text[16];
     wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
@@ -67,6 +84,57 @@ private:
 
     HMODULE module_;
 };
+
+// Arguments for IDispatch::Invoke. Strings and references stay owned by the caller.
+inline VARIANTARG Long(LONG value) {
+    VARIANTARG v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+
+inline VARIANTARG Text(BSTR value) {
+    VARIANTARG v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = value;
+    return v;
+}
+
+inline VARIANTARG LongRef(LONG* value) {
+    VARIANTARG v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I4 | VT_BYREF;
+    V_I4REF(&v) = value;
+    return v;
+}
+
+inline VARIANTARG TextRef(BSTR* value) {
+    VARIANTARG v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_BSTR | VT_BYREF;
+    V_BSTRREF(&v) = value;
+    return v;
+}
+
+inline VARIANTARG Dispatch(IDispatch* value) {
+    VARIANTARG v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = value;
+    return v;
+}
+
+// Invokes a method with its arguments given in declaration order.
+inline HRESULT InvokeMethod(IDispatch* object, DISPID dispid, std::vector<VARIANTARG> arguments,
+                            VARIANT* result = nullptr) {
+    std::vector<VARIANTARG> reversed(arguments.rbegin(), arguments.rend());
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
+                         static_cast<UINT>(reversed.size()), 0};
+    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                          nullptr, nullptr);
+}
 
 // One single-threaded apartment per test.
 class ComTest : public ::testing::Test {

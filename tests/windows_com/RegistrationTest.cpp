@@ -129,21 +129,8 @@ void ExpectRegistryHoldsExactlyTheTable() {
 DWORD RunRegsvr32(const std::wstring& options) {
     wchar_t system[MAX_PATH];
     ::GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" " + options + L" \"" +
-                           ServerPath() + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process)) {
-        return ::GetLastError() | 0x80000000u;
-    }
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 0xffffffffu;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return code;
+    return RunProcess(L"\"" + std::wstring(system) + L"\\regsvr32.exe\" " + options + L" \"" +
+                      ServerPath() + L"\"");
 }
 
 bool TypeLibRegistered(std::wstring* path = nullptr) {
