@@ -37,8 +37,8 @@ STDMETHODIMP CEventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     // Events go out through IDispatch; a sink that implements the event dispinterface
     // answers for it, many answer only for IDispatch.
     ComPtr<IDispatch> dispatch;
-    if (FAILED(sink->QueryInterface(_eventInterface, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
-        FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch)))) {
+    if (FAILED(sink->QueryInterface(_eventInterface, reinterpret_cast<void**>(dispatch.put()))) &&
+        FAILED(sink->QueryInterface(IID_PPV_ARGS(dispatch.put())))) {
         return CONNECT_E_CANNOTCONNECT;
     }
     DWORD next = _lastCookie + 1;

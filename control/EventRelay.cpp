@@ -9,6 +9,10 @@ EventRelay::EventRelay(WakeHook wake) : _owner(std::this_thread::get_id()), _wak
 
 EventRelay::~EventRelay() {
     Shut();
+    WaitForCallers();
+}
+
+void EventRelay::WaitForCallers() {
     std::unique_lock<std::mutex> lock(_lock);
     _settled.wait(lock, [this] { return _waiters == 0; });
 }

@@ -55,6 +55,9 @@ public:
 
     void RunPending();
     void Shut();
+    // After Shut(): waits until every released caller has left Run(), so that nothing
+    // calls the wake hook any more.
+    void WaitForCallers();
     void Open();
     bool IsOpen() const;
     bool IsOwnerThread() const { return std::this_thread::get_id() == _owner; }

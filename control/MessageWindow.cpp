@@ -54,7 +54,11 @@ void MessageWindow::UnregisterWindowClass(HINSTANCE module) { ::UnregisterClassW
 LRESULT CALLBACK MessageWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kRelayMessage) {
         auto* self = reinterpret_cast<MessageWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self && self->_onPost) self->_onPost();
+        if (self && self->_onPost) {
+            // A copy: the handler may end the owner of this window, and with it `self`.
+            const std::function<void()> onPost = self->_onPost;
+            onPost();
+        }
         return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);

@@ -182,7 +182,7 @@ HRESULT Register() {
         if (FAILED(hr)) return hr;
     }
     ComPtr<ITypeLib> typeLib;
-    return ::LoadTypeLibEx(tokens.module.c_str(), REGKIND_REGISTER, &typeLib);
+    return ::LoadTypeLibEx(tokens.module.c_str(), REGKIND_REGISTER, typeLib.put());
 }
 
 }  // namespace
@@ -198,7 +198,7 @@ HRESULT Module::GetTypeInfo(REFGUID guid, ITypeInfo** typeInfo) {
     if (!g_typeLib) {
         std::wstring path;
         HRESULT hr = ModulePath(&path);
-        if (SUCCEEDED(hr)) hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &g_typeLib);
+        if (SUCCEEDED(hr)) hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, g_typeLib.put());
         if (FAILED(hr)) return hr;
     }
     return g_typeLib->GetTypeInfoOfGuid(guid, typeInfo);

@@ -69,15 +69,19 @@ CNorvikMSRControl::~CNorvikMSRControl() {
     _relay.Shut();
     if (_serviceObject.IsBound()) CloseServiceObject();
     _connectionPoint.Clear();
+    _relay.WaitForCallers();  // none of them will post to the window any more
     _window.Destroy();
     Module::Unlock();
 }
 
 HRESULT CNorvikMSRControl::Initialize() {
-    HRESULT hr = Module::GetTypeInfo(IID_INorvikMSRControl, _typeInfo.ReleaseAndGetAddressOf());
+    HRESULT hr = Module::GetTypeInfo(IID_INorvikMSRControl, _typeInfo.put());
     if (FAILED(hr)) return hr;
     try {
-        return _window.Create(Module::Instance(), [this] { _relay.RunPending(); });
+        return _window.Create(Module::Instance(), [this] {
+            ComPtr<INorvikMSRControl> keepAlive(this);  // a handler may drop the last reference
+            _relay.RunPending();
+        });
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -186,7 +190,7 @@ STDMETHODIMP CNorvikMSRControl::Open(BSTR DeviceName, LONG* pRC) {
             return S_OK;
         }
         ComPtr<IDispatch> created;
-        if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created)))) {
+        if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(created.put())))) {
             *pRC = FailOpen(kOposNoService, NORVIKMSR_OR_CREATE);
             return S_OK;
         }
@@ -471,6 +475,11 @@ HRESULT CNorvikMSRControl::RaiseEvent(EventKind kind, std::initializer_list<LONG
     const bool hasNumber = kind == EventKind::DirectIO || kind == EventKind::Error;
     const bool hasText = kind == EventKind::DirectIO;
 
+    // A handler may drop the application's last reference. Only on the creating thread:
+    // elsewhere the count may already have reached 0 in a final Release.
+    ComPtr<INorvikMSRControl> keepAlive;
+    if (_relay.IsOwnerThread()) keepAlive = this;
+
     std::shared_ptr<EventCall> call;
     try {
         call = std::make_shared<EventCall>(this, kind);
@@ -497,7 +506,6 @@ HRESULT CNorvikMSRControl::RaiseEvent(EventKind kind, std::initializer_list<LONG
 }
 
 void CNorvikMSRControl::FireToSinks(EventKind kind, const LONG* values, LONG* number, BSTR* text) {
-    ComPtr<INorvikMSRControl> keepAlive(this);  // a handler may drop the application's last reference
     std::vector<ComPtr<IDispatch>> sinks;
     try {
         sinks = _connectionPoint.Sinks();

@@ -58,7 +58,7 @@ public:
     // Resolves every method name; on any failure nothing is kept and the caller's
     // reference is all that holds the service object.
     HRESULT Bind(IDispatch* serviceObject);
-    bool IsBound() const { return _serviceObject != nullptr; }
+    bool IsBound() const { return static_cast<bool>(_serviceObject); }
     void Release() { _serviceObject.Reset(); }
 
     // Calls a method whose result is its pRC. A failed call yields 104 (no service).
