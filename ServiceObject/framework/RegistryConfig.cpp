@@ -75,6 +75,8 @@ void LoadLDNValues(RegistryView& registry, AliasTable& aliases) {
 }
 
 bool LoadRegistryValues(RegistryView& registry, std::string_view deviceName, DeviceConfig& config) {
+    // An empty name would open the MSR class key itself, as if it were a device.
+    if (deviceName.empty()) return false;
     std::string path = kOposMsrKey;
     path += '\\';
     path += deviceName;
