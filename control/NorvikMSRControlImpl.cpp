@@ -35,7 +35,9 @@ BSTR CopyBstr(BSTR text) { return text ? ::SysAllocStringLen(text, ::SysStringLe
 class CNorvikMSRControl::EventCall final : public RelayJob {
 public:
     EventCall(CNorvikMSRControl* control, EventKind kind) : _control(control), _kind(kind) {}
-    void Run() override { _control->FireToSinks(_kind, values, hasNumber ? &number : nullptr, hasText ? text.addressof() : nullptr); }
+    void Run() override {
+        _control->FireToSinks(_kind, values, hasNumber ? &number : nullptr, hasText ? text.addressof() : nullptr);
+    }
 
     LONG values[3] = {};
     bool hasNumber = false;

@@ -178,7 +178,8 @@ TEST_F(ControlEvents, FinalReleaseReleasesAnEventThreadBlockedOnTheCreatingThrea
 TEST_F(ControlEvents, AfterCloseEventsReturnAtOnceAndReachNobody) {
     ASSERT_EQ(CallLong(control.Get(), L"Close"), 0);
     IDispatch* dispatch = control.Get();
-    auto elsewhere = std::async(std::launch::async, [dispatch] { return RaiseOn(dispatch, L"SOError", {1, 2, 3}, 11); });
+    auto elsewhere =
+        std::async(std::launch::async, [dispatch] { return RaiseOn(dispatch, L"SOError", {1, 2, 3}, 11); });
     ASSERT_EQ(elsewhere.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "must not wait";
     const RaisedEvent dropped = elsewhere.get();
     EXPECT_EQ(dropped.hr, S_OK);

@@ -19,46 +19,26 @@ struct NumberProperty {
 
 // The OPOS property indices of the numeric properties.
 const NumberProperty kNumberProperties[] = {
-    {L"Claimed", 1, Kind::Bool, false},
-    {L"DataEventEnabled", 2, Kind::Bool, true},
-    {L"DeviceEnabled", 3, Kind::Bool, true},
-    {L"FreezeEvents", 4, Kind::Bool, true},
-    {L"ResultCode", 6, Kind::Long, false},
-    {L"ResultCodeExtended", 7, Kind::Long, false},
-    {L"ServiceObjectVersion", 8, Kind::Long, false},
-    {L"State", 9, Kind::Long, false},
-    {L"AutoDisable", 10, Kind::Bool, true},
-    {L"BinaryConversion", 11, Kind::Bool, true},
-    {L"DataCount", 12, Kind::Long, false},
-    {L"PowerNotify", 13, Kind::Long, true},
-    {L"PowerState", 14, Kind::Long, false},
-    {L"CapPowerReporting", 501, Kind::Long, false},
-    {L"CapStatisticsReporting", 502, Kind::Bool, false},
-    {L"CapUpdateStatistics", 503, Kind::Bool, false},
-    {L"CapCompareFirmwareVersion", 504, Kind::Bool, false},
-    {L"CapUpdateFirmware", 505, Kind::Bool, false},
-    {L"DecodeData", 7001, Kind::Bool, true},
-    {L"ParseDecodeData", 7002, Kind::Bool, true},
-    {L"TracksToRead", 7003, Kind::Long, true},
-    {L"ErrorReportingType", 7004, Kind::Long, true},
-    {L"TransmitSentinels", 7005, Kind::Bool, true},
-    {L"EncodingMaxLength", 7006, Kind::Long, false},
-    {L"TracksToWrite", 7007, Kind::Long, true},
-    {L"CardAuthenticationDataLength", 7008, Kind::Long, false},
-    {L"DataEncryptionAlgorithm", 7009, Kind::Long, true},
-    {L"DeviceAuthenticated", 7010, Kind::Bool, false},
-    {L"DeviceAuthenticationProtocol", 7011, Kind::Long, false},
-    {L"Track1EncryptedDataLength", 7012, Kind::Long, false},
-    {L"Track2EncryptedDataLength", 7013, Kind::Long, false},
-    {L"Track3EncryptedDataLength", 7014, Kind::Long, false},
-    {L"Track4EncryptedDataLength", 7015, Kind::Long, false},
-    {L"CapISO", 7501, Kind::Bool, false},
-    {L"CapJISOne", 7502, Kind::Bool, false},
-    {L"CapJISTwo", 7503, Kind::Bool, false},
-    {L"CapTransmitSentinels", 7504, Kind::Bool, false},
-    {L"CapWritableTracks", 7505, Kind::Long, false},
-    {L"CapDataEncryption", 7506, Kind::Long, false},
-    {L"CapDeviceAuthentication", 7507, Kind::Long, false},
+    {L"Claimed", 1, Kind::Bool, false}, {L"DataEventEnabled", 2, Kind::Bool, true},
+    {L"DeviceEnabled", 3, Kind::Bool, true}, {L"FreezeEvents", 4, Kind::Bool, true},
+    {L"ResultCode", 6, Kind::Long, false}, {L"ResultCodeExtended", 7, Kind::Long, false},
+    {L"ServiceObjectVersion", 8, Kind::Long, false}, {L"State", 9, Kind::Long, false},
+    {L"AutoDisable", 10, Kind::Bool, true}, {L"BinaryConversion", 11, Kind::Bool, true},
+    {L"DataCount", 12, Kind::Long, false}, {L"PowerNotify", 13, Kind::Long, true},
+    {L"PowerState", 14, Kind::Long, false}, {L"CapPowerReporting", 501, Kind::Long, false},
+    {L"CapStatisticsReporting", 502, Kind::Bool, false}, {L"CapUpdateStatistics", 503, Kind::Bool, false},
+    {L"CapCompareFirmwareVersion", 504, Kind::Bool, false}, {L"CapUpdateFirmware", 505, Kind::Bool, false},
+    {L"DecodeData", 7001, Kind::Bool, true}, {L"ParseDecodeData", 7002, Kind::Bool, true},
+    {L"TracksToRead", 7003, Kind::Long, true}, {L"ErrorReportingType", 7004, Kind::Long, true},
+    {L"TransmitSentinels", 7005, Kind::Bool, true}, {L"EncodingMaxLength", 7006, Kind::Long, false},
+    {L"TracksToWrite", 7007, Kind::Long, true}, {L"CardAuthenticationDataLength", 7008, Kind::Long, false},
+    {L"DataEncryptionAlgorithm", 7009, Kind::Long, true}, {L"DeviceAuthenticated", 7010, Kind::Bool, false},
+    {L"DeviceAuthenticationProtocol", 7011, Kind::Long, false}, {L"Track1EncryptedDataLength", 7012, Kind::Long, false},
+    {L"Track2EncryptedDataLength", 7013, Kind::Long, false}, {L"Track3EncryptedDataLength", 7014, Kind::Long, false},
+    {L"Track4EncryptedDataLength", 7015, Kind::Long, false}, {L"CapISO", 7501, Kind::Bool, false},
+    {L"CapJISOne", 7502, Kind::Bool, false}, {L"CapJISTwo", 7503, Kind::Bool, false},
+    {L"CapTransmitSentinels", 7504, Kind::Bool, false}, {L"CapWritableTracks", 7505, Kind::Long, false},
+    {L"CapDataEncryption", 7506, Kind::Long, false}, {L"CapDeviceAuthentication", 7507, Kind::Long, false},
     {L"CapTrackDataMasking", 7508, Kind::Bool, false},
 };
 
@@ -68,35 +48,16 @@ struct StringProperty {
 };
 
 const StringProperty kStringProperties[] = {
-    {L"CheckHealthText", 1000001},
-    {L"DeviceDescription", 1000002},
-    {L"DeviceName", 1000003},
-    {L"ServiceObjectDescription", 1000004},
-    {L"AccountNumber", 1007001},
-    {L"ExpirationDate", 1007002},
-    {L"FirstName", 1007003},
-    {L"MiddleInitial", 1007004},
-    {L"ServiceCode", 1007005},
-    {L"Suffix", 1007006},
-    {L"Surname", 1007007},
-    {L"Title", 1007008},
-    {L"Track1Data", 1007009},
-    {L"Track1DiscretionaryData", 1007010},
-    {L"Track2Data", 1007011},
-    {L"Track2DiscretionaryData", 1007012},
-    {L"Track3Data", 1007013},
-    {L"Track4Data", 1007014},
-    {L"AdditionalSecurityInformation", 1007015},
-    {L"CapCardAuthentication", 1007016},
-    {L"CardAuthenticationData", 1007017},
-    {L"CardPropertyList", 1007018},
-    {L"CardType", 1007019},
-    {L"CardTypeList", 1007020},
-    {L"Track1EncryptedData", 1007021},
-    {L"Track2EncryptedData", 1007022},
-    {L"Track3EncryptedData", 1007023},
-    {L"Track4EncryptedData", 1007024},
-    {L"WriteCardType", 1007025},
+    {L"CheckHealthText", 1000001}, {L"DeviceDescription", 1000002}, {L"DeviceName", 1000003},
+    {L"ServiceObjectDescription", 1000004}, {L"AccountNumber", 1007001}, {L"ExpirationDate", 1007002},
+    {L"FirstName", 1007003}, {L"MiddleInitial", 1007004}, {L"ServiceCode", 1007005},
+    {L"Suffix", 1007006}, {L"Surname", 1007007}, {L"Title", 1007008},
+    {L"Track1Data", 1007009}, {L"Track1DiscretionaryData", 1007010}, {L"Track2Data", 1007011},
+    {L"Track2DiscretionaryData", 1007012}, {L"Track3Data", 1007013}, {L"Track4Data", 1007014},
+    {L"AdditionalSecurityInformation", 1007015}, {L"CapCardAuthentication", 1007016}, {L"CardAuthenticationData", 1007017},
+    {L"CardPropertyList", 1007018}, {L"CardType", 1007019}, {L"CardTypeList", 1007020},
+    {L"Track1EncryptedData", 1007021}, {L"Track2EncryptedData", 1007022}, {L"Track3EncryptedData", 1007023},
+    {L"Track4EncryptedData", 1007024}, {L"WriteCardType", 1007025},
 };
 
 class ControlForwarding : public ControlTest {
@@ -235,38 +196,22 @@ TEST_F(ControlForwarding, MethodsReachTheirNamesakeAndReturnItsResult) {
 TEST_F(ControlForwarding, ByReferenceArgumentsComeBackWithTheServiceObjectsAnswer) {
     LONG data = 10;
     UniqueBstr command = UniqueBstr::Copy(L"02FF");
-    VARIANT dataRef, textRef;
-    ::VariantInit(&dataRef);
-    dataRef.vt = VT_BYREF | VT_I4;
-    dataRef.plVal = &data;
-    ::VariantInit(&textRef);
-    textRef.vt = VT_BYREF | VT_BSTR;
-    textRef.pbstrVal = command.addressof();
-    EXPECT_EQ(CallLong(control.Get(), L"DirectIO", {Long(5), dataRef, textRef}), 0);
+    EXPECT_EQ(CallLong(control.Get(), L"DirectIO", {Long(5), LongRef(&data), StringRef(command.addressof())}), 0);
     EXPECT_EQ(data, 11);
     EXPECT_STREQ(command.get(), L"reply:02FF");
     EXPECT_EQ(Last().arguments.at(0).number, 5);
 
     UniqueBstr name = UniqueBstr::Copy(L"AccountNumber");
     UniqueBstr value;
-    VARIANT valueRef;
-    ::VariantInit(&valueRef);
-    valueRef.vt = VT_BYREF | VT_BSTR;
-    valueRef.pbstrVal = value.addressof();
-    EXPECT_EQ(CallLong(control.Get(), L"RetrieveCardProperty", {Text(name.get()), valueRef}), 0);
+    EXPECT_EQ(CallLong(control.Get(), L"RetrieveCardProperty", {Text(name.get()), StringRef(value.addressof())}), 0);
     EXPECT_STREQ(value.get(), L"value of AccountNumber");
 
     LONG comparison = 0xdead;
-    VARIANT comparisonRef;
-    ::VariantInit(&comparisonRef);
-    comparisonRef.vt = VT_BYREF | VT_I4;
-    comparisonRef.plVal = &comparison;
-    EXPECT_EQ(CallLong(control.Get(), L"CompareFirmwareVersion", {Text(name.get()), comparisonRef}), 0);
+    EXPECT_EQ(CallLong(control.Get(), L"CompareFirmwareVersion", {Text(name.get()), LongRef(&comparison)}), 0);
     EXPECT_EQ(comparison, 4);
 
     UniqueBstr request = UniqueBstr::Copy(L"<UPOSStat/>");
-    textRef.pbstrVal = request.addressof();
-    EXPECT_EQ(CallLong(control.Get(), L"RetrieveStatistics", {textRef}), 0);
+    EXPECT_EQ(CallLong(control.Get(), L"RetrieveStatistics", {StringRef(request.addressof())}), 0);
     EXPECT_EQ(Last().method, L"RetrieveStatistics");
     EXPECT_TRUE(Last().arguments.at(0).byRef);
     EXPECT_EQ(Last().arguments.at(0).text, L"<UPOSStat/>");

@@ -77,7 +77,8 @@ std::wstring MsrPath(const std::wstring& key) { return std::wstring(kMsrRegistry
 
 ComPtr<IDispatch> CreateControl() {
     ComPtr<IDispatch> control;
-    const HRESULT hr = ::CoCreateInstance(CLSID_NorvikMSRControl, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(control.put()));
+    const HRESULT hr =
+        ::CoCreateInstance(CLSID_NorvikMSRControl, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(control.put()));
     EXPECT_HRESULT_SUCCEEDED(hr);
     return control;
 }
@@ -137,27 +138,11 @@ void Put(IDispatch* target, const wchar_t* name, const VARIANT& value) {
     EXPECT_HRESULT_SUCCEEDED(CallByName(target, name, DISPATCH_PROPERTYPUT, {value}, nullptr)) << name;
 }
 
-VARIANT Long(LONG value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
 VARIANT Bool(bool value) {
     VARIANT v;
     ::VariantInit(&v);
     v.vt = VT_BOOL;
     v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
-VARIANT Text(BSTR borrowed) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = borrowed;
     return v;
 }
 

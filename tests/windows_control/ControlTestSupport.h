@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ComResources.h"
+#include "ServiceObjectClient.h"
 
 namespace norvik::control::test {
 
@@ -31,9 +32,12 @@ std::wstring GetString(IDispatch* target, const wchar_t* name);
 void Put(IDispatch* target, const wchar_t* name, const VARIANT& value);
 DISPID IdOf(IDispatch* target, const wchar_t* name);
 
-VARIANT Long(LONG value);
+// Borrowing arguments, as the control builds its own.
+using arg::Long;
+using arg::LongRef;
+using arg::StringRef;
+inline VARIANT Text(BSTR borrowed) { return arg::String(borrowed); }
 VARIANT Bool(bool value);
-VARIANT Text(BSTR borrowed);
 
 // Advises `sink` on the control's event connection point; the cookie, 0 on failure.
 DWORD Advise(IDispatch* control, IUnknown* sink);

@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include "ServiceObjectClient.h"
+
 #include <chrono>
 #include <new>
 
@@ -247,27 +249,9 @@ RaisedEvent RaiseOn(IDispatch* control, const std::wstring& method, const std::v
 
     UniqueBstr string(hasText ? ::SysAllocString(text) : nullptr);
     std::vector<VARIANT> arguments;  // declaration order, reversed below
-    for (LONG value : values) {
-        VARIANT v;
-        ::VariantInit(&v);
-        v.vt = VT_I4;
-        v.lVal = value;
-        arguments.push_back(v);
-    }
-    if (method == L"SOError" || method == L"SODirectIO") {
-        VARIANT v;
-        ::VariantInit(&v);
-        v.vt = VT_BYREF | VT_I4;
-        v.plVal = &raised.number;
-        arguments.push_back(v);
-    }
-    if (method == L"SODirectIO") {
-        VARIANT v;
-        ::VariantInit(&v);
-        v.vt = VT_BYREF | VT_BSTR;
-        v.pbstrVal = string.addressof();
-        arguments.push_back(v);
-    }
+    for (LONG value : values) arguments.push_back(arg::Long(value));
+    if (method == L"SOError" || method == L"SODirectIO") arguments.push_back(arg::LongRef(&raised.number));
+    if (method == L"SODirectIO") arguments.push_back(arg::StringRef(string.addressof()));
     std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
     DISPPARAMS parameters = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     raised.hr = control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr,
