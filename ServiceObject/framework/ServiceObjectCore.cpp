@@ -350,6 +350,10 @@ void ServiceObjectCore::Impl::StopEventThread() {
         if (ps.eventThread.get_id() == std::this_thread::get_id()) return;  // from inside an event
         ps.eventThreadStop = true;
         ps.eventThreadOwner = nullptr;
+        // Nobody drains the ring any more: a read thread waiting for room must
+        // not wait for ever (the owner may go without being disabled).
+        ps.ring.accepting = false;
+        ps.ring.count = 0;
         thread = std::move(ps.eventThread);
         ps.changed.notify_all();
     }
