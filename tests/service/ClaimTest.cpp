@@ -1,0 +1,139 @@
+// ClaimDevice and ReleaseDevice against the claim table shared by every
+// process, with several instances in one process.
+#include "support/ServiceFixture.h"
+
+namespace norvik::test {
+namespace {
+
+using ClaimTest = ServiceTest;
+
+int32_t Claim(ServiceObjectCore& so, int32_t timeout = 0) {
+    int32_t rc = -1;
+    so.ClaimDevice(timeout, &rc);
+    return rc;
+}
+
+int32_t Release(ServiceObjectCore& so) {
+    int32_t rc = -1;
+    so.ReleaseDevice(&rc);
+    return rc;
+}
+
+TEST_F(ClaimTest, ClaimTwiceRecordsOnceAndReleaseTwiceIsRefused) {
+    ServiceObjectCore& so = NewInstance();
+    ASSERT_EQ(Open(so, kDevice1), 0);
+    EXPECT_EQ(Release(so), OPOS_E_ILLEGAL);
+    EXPECT_EQ(Get(so, PIDX_ResultCode), OPOS_E_ILLEGAL);
+    EXPECT_EQ(Get(so, PIDX_ResultCodeExtended), 0);
+
+    EXPECT_EQ(Claim(so, 0), 0);
+    EXPECT_EQ(Claim(so, -1), 0);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 1);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, ""}));
+
+    EXPECT_EQ(Release(so), 0);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(Release(so), OPOS_E_ILLEGAL);
+    EXPECT_EQ(Get(so, PIDX_ResultCode), OPOS_E_ILLEGAL);
+}
+
+TEST_F(ClaimTest, SecondInstanceIsRefusedUntilTheFirstReleases) {
+    ServiceObjectCore& first = Claimed(kDevice1);
+    ServiceObjectCore& second = NewInstance();
+    ASSERT_EQ(Open(second, "FrontLane"), 0);  // the same device through its alias
+    for (int32_t timeout : {0, -1, 5000}) {
+        EXPECT_EQ(Claim(second, timeout), OPOS_E_CLAIMED) << "timeout " << timeout;
+        EXPECT_EQ(Get(second, PIDX_ResultCode), OPOS_E_CLAIMED);
+        EXPECT_EQ(Get(second, PIDX_ResultCodeExtended), 0);
+        EXPECT_EQ(Get(second, PIDX_Claimed), 0);
+    }
+    EXPECT_EQ(Set(second, PIDX_DeviceEnabled, 1), OPOS_E_NOTCLAIMED);
+    EXPECT_TRUE(clock.Sleeps().empty());  // time-outs never wait
+
+    // Another device is free all the while.
+    ServiceObjectCore& other = NewInstance();
+    ASSERT_EQ(Open(other, kDevice2), 0);
+    EXPECT_EQ(Claim(other), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, kDevice2}));
+
+    EXPECT_EQ(Release(first), 0);
+    EXPECT_EQ(Claim(second), 0);
+    EXPECT_EQ(Get(second, PIDX_Claimed), 1);
+    EXPECT_EQ(Claim(first), OPOS_E_CLAIMED);
+}
+
+TEST_F(ClaimTest, OpeningWhileClaimedElsewhereRefusesTheClaim) {
+    ServiceObjectCore& first = Claimed(kDevice2);
+    ServiceObjectCore& second = NewInstance();
+    ASSERT_EQ(Open(second, kDevice2), 0);  // notes the claim held elsewhere
+    EXPECT_EQ(Claim(second), OPOS_E_CLAIMED);
+    int32_t rc = -1;
+    first.CloseService(&rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(Claim(second), 0);
+}
+
+TEST_F(ClaimTest, FullTableRefusesTheClaimAndRecordsNothing) {
+    registry.SetDword(kMsrKey + "\\Norvik_MSR-2-Lane3", "DeviceType", 0);
+    Claimed(kDevice1);
+    Claimed(kDevice2);
+    ServiceObjectCore& third = NewInstance();
+    ASSERT_EQ(Open(third, "Norvik_MSR-2-Lane3"), 0);
+    EXPECT_EQ(Claim(third), OPOS_E_FAILURE);
+    EXPECT_EQ(Get(third, PIDX_ResultCode), OPOS_E_FAILURE);
+    EXPECT_EQ(Get(third, PIDX_Claimed), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, kDevice2}));
+    // A second instance of that name still finds it free: nothing was recorded.
+    ServiceObjectCore& fourth = NewInstance();
+    ASSERT_EQ(Open(fourth, "Norvik_MSR-2-Lane3"), 0);
+    EXPECT_EQ(Claim(fourth), OPOS_E_FAILURE);
+}
+
+TEST_F(ClaimTest, NameLongerThanASlotIsRefusedAndOneThatFitsIsRecordedWhole) {
+    const std::string fits = "Norvik_MSR-1-with-31-characters";
+    const std::string tooLong = fits + "+";
+    ASSERT_EQ(fits.size(), 31u);
+    registry.SetDword(kMsrKey + "\\" + fits, "DeviceType", 0);
+    registry.SetDword(kMsrKey + "\\" + tooLong, "DeviceType", 0);
+
+    ServiceObjectCore& refused = NewInstance();
+    ASSERT_EQ(Open(refused, tooLong), 0);
+    EXPECT_EQ(Claim(refused), OPOS_E_FAILURE);
+    EXPECT_EQ(Get(refused, PIDX_Claimed), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
+
+    ServiceObjectCore& granted = NewInstance();
+    ASSERT_EQ(Open(granted, fits), 0);
+    EXPECT_EQ(Claim(granted), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{fits, ""}));
+    // The longer name does not pass for the shorter one it begins with.
+    EXPECT_EQ(Claim(refused), OPOS_E_FAILURE);
+}
+
+TEST_F(ClaimTest, DestroyingTheClaimingInstanceFreesItsSlot) {
+    ServiceObjectCore& first = Claimed(kDevice1);
+    ServiceObjectCore& second = NewInstance();
+    ASSERT_EQ(Open(second, kDevice1), 0);
+    EXPECT_EQ(Claim(second), OPOS_E_CLAIMED);
+    Destroy(first);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(Claim(second), 0);
+}
+
+TEST_F(ClaimTest, CloseThenOpenAgainClaimsAgain) {
+    ServiceObjectCore& so = Claimed(kDevice1);
+    int32_t rc = -1;
+    so.CloseService(&rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(Release(so), OPOS_E_ILLEGAL);
+    ASSERT_EQ(Open(so, kDevice1), 0);
+    EXPECT_EQ(Claim(so), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, ""}));
+}
+
+}  // namespace
+}  // namespace norvik::test

@@ -1,0 +1,226 @@
+// The reader's read thread, the service object's event thread and the
+// application's thread together: swipe storms, property writes racing with
+// swipes, and a control object that marshals events to the application's
+// thread the way the standard one does.
+#include <atomic>
+
+#include "support/ServiceFixture.h"
+
+namespace norvik::test {
+namespace {
+
+constexpr std::chrono::milliseconds kStormWait{120000};
+
+class ConcurrencyTest : public ServiceTest {
+protected:
+    static std::string Stripped(const std::string& track) { return track.substr(1, track.size() - 2); }
+    static int32_t StatusOf(const std::string& track1, const std::string& track2) {
+        return static_cast<int32_t>(track1.size() - 2) + static_cast<int32_t>(track2.size() - 2) * 256;
+    }
+    void OpenWithMarshalling(ServiceObjectCore& so, const std::shared_ptr<Marshaller>& marshaller) {
+        int32_t rc = -1;
+        so.OpenService("MSR", kDevice1, std::make_unique<MarshallingControl>(events, marshaller), &rc);
+        ASSERT_EQ(rc, 0);
+        so.ClaimDevice(0, &rc);
+        ASSERT_EQ(rc, 0);
+        ASSERT_EQ(Set(so, PIDX_DeviceEnabled, 1), 0);
+        Set(so, PIDX_DataEventEnabled, 1);
+    }
+};
+
+TEST_F(ConcurrencyTest, EverySwipeOfAStormArrivesOnceInOrderAndIntact) {
+    constexpr int kSwipes = 10000;
+    ServiceObjectCore& so = Enabled(kDevice1);
+    std::vector<std::string> tracks;
+    std::vector<int32_t> statuses;
+    tracks.reserve(kSwipes);
+    events->SetHandler([&](const std::string& method, const EventArgument* arguments, int) {
+        if (method != "SOData") return;
+        tracks.push_back(Text(so, PIDXMsr_Track2Data));
+        statuses.push_back(arguments[0].value);
+        Set(so, PIDX_DataEventEnabled, 1);
+    });
+    for (int i = 0; i < kSwipes; ++i) ASSERT_TRUE(Swipe(kTrack1, NumberedTrack2(i).c_str())) << i;
+    ASSERT_TRUE(events->WaitForCount(kSwipes, kStormWait)) << events->Count() << " of " << kSwipes;
+
+    ASSERT_EQ(tracks.size(), static_cast<size_t>(kSwipes));
+    int mismatches = 0;
+    for (int i = 0; i < kSwipes; ++i) {
+        const std::string expected = NumberedTrack2(i);
+        if (tracks[i] != Stripped(expected) || statuses[i] != StatusOf(kTrack1, expected)) {
+            if (++mismatches <= 5) ADD_FAILURE() << "swipe " << i << " arrived as " << tracks[i];
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(events->Events("SOError").size(), 0u);
+    EXPECT_EQ(Get(so, PIDX_DataCount), 0);
+    EXPECT_EQ(events->Count(), static_cast<size_t>(kSwipes));
+}
+
+TEST_F(ConcurrencyTest, SwipesWhileTheApplicationTogglesItsFlags) {
+    ServiceObjectCore& so = Enabled(kDevice1);
+    const int32_t status = StatusOf(kTrack1, kTrack2);
+    std::atomic<int> badCounts{0};
+    events->SetHandler([&](const std::string&, const EventArgument*, int) {
+        const int32_t count = Get(so, PIDX_DataCount);
+        if (count < 0 || count > 25) ++badCounts;
+        Text(so, PIDXMsr_Track2Data);
+        Set(so, PIDX_DataEventEnabled, 1);
+    });
+    std::atomic<bool> stop{false};
+    std::atomic<int> accepted{0};
+    std::thread swiper([&] {
+        while (!stop) {
+            if (Swipe(kTrack1, kTrack2)) ++accepted;
+        }
+    });
+    for (int round = 0; round < 3000 || accepted < 200; ++round) {
+        Set(so, PIDX_DataEventEnabled, round % 2);
+        Set(so, PIDX_FreezeEvents, round % 3 == 0);
+        if (round % 7 == 0) Set(so, PIDX_DeviceEnabled, 0);
+        if (round % 7 == 3) {
+            EXPECT_EQ(Set(so, PIDX_DeviceEnabled, 1), 0);
+        }
+        const int32_t count = Get(so, PIDX_DataCount);
+        if (count < 0 || count > 25) ++badCounts;
+        if (round > 1000000) break;
+    }
+    stop = true;
+    swiper.join();
+    Set(so, PIDX_DeviceEnabled, 0);  // no more swipes come in
+    Set(so, PIDX_FreezeEvents, 0);
+    Set(so, PIDX_DataEventEnabled, 1);
+
+    EXPECT_GT(accepted.load(), 0);
+    EXPECT_EQ(badCounts.load(), 0);
+    EXPECT_EQ(Get(so, PIDX_DataCount), 0);
+    const auto data = events->Events("SOData");
+    EXPECT_LE(data.size(), static_cast<size_t>(accepted.load()));
+    for (const RecordedEvent& event : data) ASSERT_EQ(event.values, (std::vector<int32_t>{status}));
+    EXPECT_EQ(events->Count(), data.size());  // nothing but data events
+}
+
+TEST_F(ConcurrencyTest, MarshalledDataEventsReachTheApplicationThreadInOrder) {
+    constexpr int kSwipes = 200;
+    AttachBasic();
+    auto marshaller = std::make_shared<Marshaller>();
+    ServiceObjectCore& so = NewInstance();
+    OpenWithMarshalling(so, marshaller);
+    std::vector<std::string> tracks;
+    events->SetHandler([&](const std::string&, const EventArgument*, int) {
+        tracks.push_back(Text(so, PIDXMsr_Track2Data));
+        Set(so, PIDX_DataEventEnabled, 1);
+    });
+    // The simulated reader holds few reports: swiping waits while the application is busy.
+    std::thread swiper([&] {
+        for (int i = 0; i < kSwipes; ++i) EXPECT_TRUE(Swipe(kTrack1, NumberedTrack2(i).c_str())) << i;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (tracks.size() < kSwipes && std::chrono::steady_clock::now() < deadline) {
+        marshaller->WaitForPending(1, std::chrono::milliseconds(100));
+        marshaller->Pump();
+    }
+    if (tracks.size() < kSwipes) marshaller->BeginClose();  // let the swiper finish before failing
+    swiper.join();
+    ASSERT_EQ(tracks.size(), static_cast<size_t>(kSwipes));
+    for (int i = 0; i < kSwipes; ++i) EXPECT_EQ(tracks[i], Stripped(NumberedTrack2(i))) << i;
+    for (const RecordedEvent& event : events->Events()) EXPECT_EQ(event.thread, std::this_thread::get_id());
+    marshaller->BeginClose();
+}
+
+// Swipes from their own thread until the reader, the service object and the
+// simulated bus hold all they can while the first data event waits for the
+// application: then the reader's read thread itself is stuck in its callback.
+class BackedUpReader {
+public:
+    static constexpr int kHeld = 1 + 32 + 1 + 32;  // event thread, ring, read thread, bus queue
+    BackedUpReader() {
+        swiper_ = std::thread([this] {
+            for (int i = 0; i < kHeld + 4; ++i) {
+                if (!ServiceTest::Swipe(kTrack1, kTrack2)) return;
+                ++accepted_;
+            }
+        });
+    }
+    ~BackedUpReader() { swiper_.join(); }
+    bool WaitUntilFull() {
+        return ServiceTest::WaitUntil([&] { return accepted_ >= kHeld; });
+    }
+    int accepted() const { return accepted_; }
+
+private:
+    std::atomic<int> accepted_{0};
+    std::thread swiper_;
+};
+
+TEST_F(ConcurrencyTest, DisablingWhileADataEventWaitsForTheApplicationDoesNotDeadlock) {
+    AttachBasic();
+    ApplicationThread app;
+    ServiceObjectCore* so = nullptr;
+    ASSERT_TRUE(app.Run([&] {
+        so = &NewInstance();
+        OpenWithMarshalling(*so, app.marshaller());
+    }));
+    BackedUpReader reader;
+    ASSERT_TRUE(reader.WaitUntilFull()) << reader.accepted();
+    ASSERT_TRUE(app.marshaller()->WaitForPending(1));
+
+    EXPECT_TRUE(app.Run([&] { Set(*so, PIDX_DeviceEnabled, 0); })) << "disabling blocked";
+    EXPECT_EQ(Get(*so, PIDX_DeviceEnabled), 0);
+    EXPECT_EQ(events->Count(), 0u);
+    // The application gets to the waiting event afterwards, with the swipe's properties.
+    std::string track2;
+    events->SetHandler([&](const std::string&, const EventArgument*, int) { track2 = Text(*so, PIDXMsr_Track2Data); });
+    ASSERT_TRUE(app.Run([&] { EXPECT_EQ(app.marshaller()->Pump(), 1u); }));
+    EXPECT_EQ(track2, Stripped(kTrack2));
+    EXPECT_EQ(events->Events("SOData").size(), 1u);
+    ASSERT_TRUE(app.Run([&] {
+        app.marshaller()->BeginClose();
+        int32_t rc = -1;
+        so->CloseService(&rc);
+        EXPECT_EQ(rc, 0);
+    }));
+}
+
+TEST_F(ConcurrencyTest, DestroyingAnEnabledInstanceLeavesNoCallbackWaiting) {
+    AttachBasic();
+    ApplicationThread app;
+    ServiceObjectCore* so = nullptr;
+    ASSERT_TRUE(app.Run([&] {
+        so = &NewInstance();
+        OpenWithMarshalling(*so, app.marshaller());
+    }));
+    BackedUpReader reader;
+    ASSERT_TRUE(reader.WaitUntilFull()) << reader.accepted();
+    ASSERT_TRUE(app.Run([&] {
+        app.marshaller()->BeginClose();
+        Destroy(*so);  // released without CloseService
+    })) << "destruction blocked";
+    // Whoever closes the reader next must not wait for a callback of the gone instance.
+    EXPECT_TRUE(app.Run([] { VorlexCloseDevice(); })) << "the reader's read thread is stuck";
+    EXPECT_TRUE(events->Released());
+}
+
+TEST_F(ConcurrencyTest, ClosingWhileADataEventWaitsDropsItAndReleasesTheControl) {
+    AttachBasic();
+    ApplicationThread app;
+    ServiceObjectCore* so = nullptr;
+    ASSERT_TRUE(app.Run([&] {
+        so = &NewInstance();
+        OpenWithMarshalling(*so, app.marshaller());
+    }));
+    ASSERT_TRUE(Swipe(kTrack1, kTrack2));
+    ASSERT_TRUE(app.marshaller()->WaitForPending(1));
+    EXPECT_TRUE(app.Run([&] {
+        app.marshaller()->BeginClose();
+        int32_t rc = -1;
+        so->CloseService(&rc);
+        EXPECT_EQ(rc, 0);
+    })) << "closing blocked";
+    EXPECT_EQ(events->Count(), 0u);
+    EXPECT_TRUE(events->Released());
+    EXPECT_EQ(Get(*so, PIDX_DeviceEnabled), 0);
+}
+
+}  // namespace
+}  // namespace norvik::test
