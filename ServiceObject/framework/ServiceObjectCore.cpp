@@ -106,6 +106,10 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
     ps.control = std::move(control);
     ps.controlOwner = this;
     aliases_ = aliases;
+
+    // Opening again starts over; a claim this instance still holds would
+    // otherwise stay in the table and count against it.
+    if (props.Claimed) ReleaseName(claims_, openDeviceName_.view());
     openDeviceName_.Assign(deviceName);
     if (const char* target = aliases_.Resolve(deviceName)) openDeviceName_.Assign(target);
 

@@ -38,6 +38,16 @@ TEST_F(ClaimTest, ClaimTwiceRecordsOnceAndReleaseTwiceIsRefused) {
     EXPECT_EQ(Get(so, PIDX_ResultCode), OPOS_E_ILLEGAL);
 }
 
+TEST_F(ClaimTest, OpeningAgainGivesUpTheInstancesOwnClaim) {
+    ServiceObjectCore& so = Claimed(kDevice1);
+    ASSERT_EQ(Open(so, kDevice2), 0);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
+    ASSERT_EQ(Open(so, kDevice1), 0);
+    EXPECT_EQ(Claim(so), 0);  // not locked out by a claim of its own
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, ""}));
+}
+
 TEST_F(ClaimTest, SecondInstanceIsRefusedUntilTheFirstReleases) {
     ServiceObjectCore& first = Claimed(kDevice1);
     ServiceObjectCore& second = NewInstance();
