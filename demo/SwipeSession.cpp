@@ -4,244 +4,20 @@
 // device, and shows what a swipe, a bad read, DirectIO and the statistics
 // give an application. Expects NorvikMSRSO and the control object registered
 // (tools/demo.sh does that) and the aliases given on the command line.
-#include <windows.h>
-#include <ocidl.h>
-#include <oleauto.h>
-
 #include <cstdio>
 #include <string>
-#include <vector>
 
-#include "NorvikMSRControl.h"
+#include "PosClient.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
-#include "common/win32/ComResources.h"
 
 namespace {
 
-using norvik::win32::ComPtr;
-using norvik::win32::UniqueBstr;
-
-constexpr long kEventTimeoutMs = 5000;
-
-std::string Narrow(BSTR text) {
-    if (text == nullptr) return {};
-    const int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string result(length > 0 ? length - 1 : 0, '\0');
-    if (length > 1) WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), length, nullptr, nullptr);
-    return result;
-}
-
-UniqueBstr Wide(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(length > 0 ? length - 1 : 0, L'\0');
-    if (length > 1) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    return UniqueBstr(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
-}
-
-// One event as the sink saw it.
-struct Event {
-    DISPID id;
-    std::vector<long> numbers;
-    std::string text;
-};
-
-// The application's event sink: answers the event names, records every event.
-class SessionEvents final : public IDispatch {
-public:
-    static ComPtr<SessionEvents> Create() { return ComPtr<SessionEvents>::Attach(new SessionEvents()); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__INorvikMSRControlEvents) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return left;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        static const struct {
-            const wchar_t* name;
-            DISPID id;
-        } kEvents[] = {{L"DataEvent", DISPID_NORVIKMSR_DATAEVENT},
-                       {L"DirectIOEvent", DISPID_NORVIKMSR_DIRECTIOEVENT},
-                       {L"ErrorEvent", DISPID_NORVIKMSR_ERROREVENT},
-                       {L"StatusUpdateEvent", DISPID_NORVIKMSR_STATUSUPDATEEVENT}};
-        if (count != 1) return DISP_E_UNKNOWNNAME;
-        for (const auto& event : kEvents) {
-            if (lstrcmpiW(names[0], event.name) == 0) {
-                ids[0] = event.id;
-                return S_OK;
-            }
-        }
-        ids[0] = DISPID_UNKNOWN;
-        return DISP_E_UNKNOWNNAME;
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        Event event{id, {}, {}};
-        // Arguments arrive last first.
-        for (UINT i = params ? params->cArgs : 0; i-- > 0;) {
-            const VARIANT& arg = params->rgvarg[i];
-            if (arg.vt == VT_I4) event.numbers.push_back(arg.lVal);
-            if (arg.vt == (VT_I4 | VT_BYREF)) event.numbers.push_back(*arg.plVal);
-            if (arg.vt == (VT_BSTR | VT_BYREF)) event.text = Narrow(*arg.pbstrVal);
-        }
-        events_.push_back(event);
-        return S_OK;
-    }
-
-    // Pumps the thread's messages until an event with `id` arrives; the
-    // control raises events on this thread through its window.
-    bool WaitFor(DISPID id, Event& out) {
-        const DWORD deadline = GetTickCount() + kEventTimeoutMs;
-        for (;;) {
-            for (size_t i = 0; i < events_.size(); ++i) {
-                if (events_[i].id == id) {
-                    out = events_[i];
-                    events_.erase(events_.begin() + static_cast<long>(i));
-                    return true;
-                }
-            }
-            if (static_cast<LONG>(deadline - GetTickCount()) <= 0) return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        }
-    }
-
-private:
-    SessionEvents() = default;
-    ~SessionEvents() = default;
-    LONG references_ = 1;
-    std::vector<Event> events_;
-};
-
-// The control object, called by dispatch identifier as applications do.
-class MsrControl {
-public:
-    bool Create() {
-        CLSID clsid;
-        if (FAILED(CLSIDFromProgID(NORVIKMSR_CONTROL_PROGID, &clsid))) return false;
-        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                    control_.put_void()))) {
-            return false;
-        }
-        events_ = SessionEvents::Create();
-        ComPtr<IConnectionPointContainer> container;
-        if (FAILED(control_->QueryInterface(IID_IConnectionPointContainer, container.put_void())) ||
-            FAILED(container->FindConnectionPoint(DIID__INorvikMSRControlEvents, point_.put()))) {
-            return false;
-        }
-        return SUCCEEDED(point_->Advise(events_.get(), &cookie_));
-    }
-    ~MsrControl() {
-        if (point_ && cookie_ != 0) point_->Unadvise(cookie_);
-    }
-
-    long Method(DISPID id, std::vector<VARIANT> args = {}) {
-        VARIANT result;
-        VariantInit(&result);
-        Invoke(id, DISPATCH_METHOD, args, &result);
-        const long value = result.vt == VT_I4 ? result.lVal : -1;
-        VariantClear(&result);
-        return value;
-    }
-    long Number(DISPID id) {
-        VARIANT result;
-        VariantInit(&result);
-        Invoke(id, DISPATCH_PROPERTYGET, {}, &result);
-        VariantChangeType(&result, &result, 0, VT_I4);
-        const long value = result.vt == VT_I4 ? result.lVal : -1;
-        VariantClear(&result);
-        return value;
-    }
-    std::string Text(DISPID id) {
-        VARIANT result;
-        VariantInit(&result);
-        Invoke(id, DISPATCH_PROPERTYGET, {}, &result);
-        std::string value = result.vt == VT_BSTR ? Narrow(result.bstrVal) : std::string();
-        VariantClear(&result);
-        return value;
-    }
-    void Set(DISPID id, VARIANT value) {
-        DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS params{&value, &named, 1, 1};
-        control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
-                         nullptr, nullptr);
-    }
-    void SetFlag(DISPID id, bool on) {
-        VARIANT value;
-        value.vt = VT_BOOL;
-        value.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-        Set(id, value);
-    }
-    static VARIANT Long(long v) {
-        VARIANT value;
-        value.vt = VT_I4;
-        value.lVal = v;
-        return value;
-    }
-    static VARIANT String(BSTR text) {
-        VARIANT value;
-        value.vt = VT_BSTR;
-        value.bstrVal = text;
-        return value;
-    }
-    SessionEvents& Events() { return *events_.get(); }
-
-    // DirectIO(Command, &Data, &String): the two by-reference arguments come back.
-    long DirectIO(long command, long& data, UniqueBstr& text) {
-        VARIANT args[3];
-        args[2] = Long(command);
-        args[1].vt = VT_I4 | VT_BYREF;
-        args[1].plVal = &data;
-        args[0].vt = VT_BSTR | VT_BYREF;
-        args[0].pbstrVal = text.addressof();
-        return InvokeRaw(DISPID_NORVIKMSR_DIRECTIO, args, 3);
-    }
-    long RetrieveStatistics(UniqueBstr& buffer) {
-        VARIANT arg;
-        arg.vt = VT_BSTR | VT_BYREF;
-        arg.pbstrVal = buffer.addressof();
-        return InvokeRaw(DISPID_NORVIKMSR_RETRIEVESTATISTICS, &arg, 1);
-    }
-
-private:
-    void Invoke(DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
-        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-        DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-        control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
-    }
-    long InvokeRaw(DISPID id, VARIANT* args, UINT count) {
-        DISPPARAMS params{args, nullptr, count, 0};
-        VARIANT result;
-        VariantInit(&result);
-        control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
-                         nullptr);
-        const long value = result.vt == VT_I4 ? result.lVal : -1;
-        VariantClear(&result);
-        return value;
-    }
-
-    ComPtr<IDispatch> control_;
-    ComPtr<SessionEvents> events_;
-    ComPtr<IConnectionPoint> point_;
-    DWORD cookie_ = 0;
-};
+using norvik::pos::Event;
+using norvik::pos::MsrControl;
+using norvik::pos::Narrow;
+using norvik::pos::UniqueBstr;
+using norvik::pos::Wide;
 
 void Line(const char* name, const std::string& value) { std::printf("    %-32s %s\n", name, value.c_str()); }
 
@@ -255,9 +31,7 @@ bool Step(MsrControl& msr, const char* what, long result) {
 }
 
 bool OpenClaimEnable(MsrControl& msr, const char* alias) {
-    UniqueBstr name = Wide(alias);
-    if (!Step(msr, (std::string("Open \"") + alias + "\"").c_str(),
-              msr.Method(DISPID_NORVIKMSR_OPEN, {MsrControl::String(name.get())}))) {
+    if (!Step(msr, (std::string("Open \"") + alias + "\"").c_str(), msr.Open(alias))) {
         return false;
     }
     std::printf("    %-32s %s\n", "DeviceDescription", msr.Text(DISPID_NORVIKMSR_DEVICEDESCRIPTION).c_str());

@@ -96,6 +96,19 @@ private:
     T* value_ = nullptr;
 };
 
+// A variant cleared when it goes out of scope.
+class UniqueVariant : public VARIANT {
+public:
+    UniqueVariant() noexcept { ::VariantInit(this); }
+    ~UniqueVariant() { ::VariantClear(this); }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+    VARIANT* reset() noexcept {
+        ::VariantClear(this);
+        return this;
+    }
+};
+
 // An open registry key; the empty value is null, as RegOpenKeyEx leaves it.
 class UniqueHKey {
 public:
