@@ -272,12 +272,12 @@ long CMsr1::CallLong(DISPID id, VARIANT* arguments, UINT count) {
     return value;
 }
 
-long CMsr1::GetLong(DISPID id) {
+long CMsr1::GetLong(DISPID id, long fallback) {
     VARIANT result;
     ::VariantInit(&result);
     HRESULT hr = Invoke(id, DISPATCH_PROPERTYGET, nullptr, 0, &result);
     if (SUCCEEDED(hr)) hr = ::VariantChangeType(&result, &result, 0, VT_I4);
-    long value = SUCCEEDED(hr) ? V_I4(&result) : OPOS_E_NOSERVICE;
+    long value = SUCCEEDED(hr) ? V_I4(&result) : fallback;
     ::VariantClear(&result);
     return value;
 }
@@ -322,7 +322,7 @@ long CMsr1::ClaimDevice(long timeout) {
 long CMsr1::Close() { return CallLong(DISPID_Close, nullptr, 0); }
 void CMsr1::SetDeviceEnabled(bool enabled) { PutBool(DISPID_DeviceEnabled, enabled); }
 void CMsr1::SetDataEventEnabled(bool enabled) { PutBool(DISPID_DataEventEnabled, enabled); }
-long CMsr1::GetResultCode() { return GetLong(DISPID_ResultCode); }
-long CMsr1::GetResultCodeExtended() { return GetLong(DISPID_ResultCodeExtended); }
+long CMsr1::GetResultCode() { return GetLong(DISPID_ResultCode, OPOS_E_NOSERVICE); }
+long CMsr1::GetResultCodeExtended() { return GetLong(DISPID_ResultCodeExtended, 0); }
 
 }  // namespace swipebench

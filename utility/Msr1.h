@@ -101,7 +101,7 @@ public:
 private:
     HRESULT Invoke(DISPID id, WORD flags, VARIANT* arguments, UINT count, VARIANT* result);
     long CallLong(DISPID id, VARIANT* arguments, UINT count);
-    long GetLong(DISPID id);
+    long GetLong(DISPID id, long fallback);
     void PutBool(DISPID id, bool value);
     std::wstring GetString(DISPID id);
     HRESULT ConnectSink(IMsrEventHandler* handler);

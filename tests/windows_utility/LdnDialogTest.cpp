@@ -36,7 +36,7 @@ protected:
             [] { return swipebench::CLDNDlg(::GetModuleHandleA(nullptr)).DoModal(nullptr); });
         dialog_ = thread_->WaitForWindow(kCaption);
         ASSERT_NE(dialog_, nullptr) << "the dialog did not show";
-        ASSERT_TRUE(thread_->Settle(dialog_));
+        ASSERT_TRUE(thread_->Settle());
     }
 
     HWND Item(int id) const { return ::GetDlgItem(dialog_, id); }
@@ -149,7 +149,7 @@ TEST_F(LdnDialogTest, AddRefusesAnExistingValueNameWhateverItsData) {
                                 "'  already      \nexists.  Please use a different name.");
         EXPECT_TRUE(box.hasOk);
         EXPECT_EQ(box.icon, MessageBoxInfo::Icon::Error);
-        ASSERT_TRUE(thread_->Answer(box, IDOK, dialog_));
+        ASSERT_TRUE(thread_->Answer(box, IDOK));
         EXPECT_EQ(uitest::WindowText(Item(IDC_LDN_NAME)), "") << existing;
     }
     EXPECT_EQ(registry_.Values(), before);
@@ -185,7 +185,7 @@ TEST_F(LdnDialogTest, AddBeforeChoosingADeviceKeyIsRefused) {
     MessageBoxInfo box = ExpectBox();
     EXPECT_EQ(box.caption, "Norvik OPOS MSR Utility");
     EXPECT_EQ(box.text, "Please select a Master Key before adding a LDN.");
-    ASSERT_TRUE(thread_->Answer(box, IDOK, dialog_));
+    ASSERT_TRUE(thread_->Answer(box, IDOK));
     EXPECT_EQ(registry_.Values(), before);
     EXPECT_FALSE(registry_.HasValue("Lane 9"));
 }
@@ -200,7 +200,7 @@ TEST_F(LdnDialogTest, DeleteAsksFirstAndNoChangesNothing) {
     EXPECT_EQ(box.text, "Are you sure you want to delet LDN 'Lane2' ?");
     EXPECT_TRUE(box.hasYesNo);
     EXPECT_EQ(box.icon, MessageBoxInfo::Icon::Question);
-    ASSERT_TRUE(thread_->Answer(box, IDNO, dialog_));
+    ASSERT_TRUE(thread_->Answer(box, IDNO));
     EXPECT_EQ(registry_.Values(), before);
     EXPECT_EQ(Aliases(), (std::vector<std::string>{"Lane1", "Lane2"}));
 }
@@ -213,7 +213,7 @@ TEST_F(LdnDialogTest, DeleteWithYesRemovesOnlyThatAlias) {
     ChooseDeviceKey("Norvik_MSR-1");
     Delete("Lane2");
     MessageBoxInfo box = ExpectBox();
-    ASSERT_TRUE(thread_->Answer(box, IDYES, dialog_));
+    ASSERT_TRUE(thread_->Answer(box, IDYES));
     EXPECT_FALSE(thread_->CurrentMessageBox());
     Values after = registry_.Values();
     std::sort(expected.begin(), expected.end());
@@ -238,11 +238,11 @@ TEST_F(LdnDialogTest, EnterNeitherClosesNorAdds) {
     // Focus on the button first, so that the dialog manager would take it as default.
     ::SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_ADD_LDN)), TRUE);
     ::SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(name), TRUE);
-    ASSERT_TRUE(thread_->PressKey(dialog_, name, VK_RETURN));
+    ASSERT_TRUE(thread_->PressKey(name, VK_RETURN));
     ::SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_DEVICE_KEY_COMBO)), TRUE);
     HWND comboEdit = thread_->FocusedWindow();
     ASSERT_TRUE(::IsChild(Item(IDC_DEVICE_KEY_COMBO), comboEdit));
-    ASSERT_TRUE(thread_->PressKey(dialog_, comboEdit, VK_RETURN));
+    ASSERT_TRUE(thread_->PressKey(comboEdit, VK_RETURN));
 
     EXPECT_FALSE(thread_->Finished());
     EXPECT_TRUE(::IsWindowVisible(dialog_));
@@ -253,7 +253,7 @@ TEST_F(LdnDialogTest, EnterNeitherClosesNorAdds) {
 
 TEST_F(LdnDialogTest, EscapeAndCancelEndTheDialog) {
     Open();
-    ASSERT_TRUE(thread_->PressKey(dialog_, Item(IDC_LDN_NAME), VK_ESCAPE));
+    ASSERT_TRUE(thread_->PressKey(Item(IDC_LDN_NAME), VK_ESCAPE));
     INT_PTR result = 0;
     ASSERT_TRUE(thread_->WaitFinished(&result));
     EXPECT_EQ(result, IDCANCEL);

@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace uitest {
 
 namespace {
@@ -90,22 +93,34 @@ DialogThread::DialogThread(std::function<INT_PTR()> body) : body_(std::move(body
     thread_ = ::CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId_);
 }
 
+namespace {
+
+BOOL CALLBACK CancelEnabledWindow(HWND window, LPARAM) {
+    // Only the innermost modal window is enabled; a box takes No or OK.
+    if (::IsWindowVisible(window) && ::IsWindowEnabled(window) && ClassName(window) == "#32770") {
+        int id = ::GetDlgItem(window, IDNO) ? IDNO : ::GetDlgItem(window, IDCANCEL) ? IDCANCEL : IDOK;
+        if (WindowText(window) == kOwnDialogCaptions[0] || WindowText(window) == kOwnDialogCaptions[1]) {
+            id = IDCANCEL;
+        }
+        ::PostMessageA(window, WM_COMMAND, id, 0);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 DialogThread::~DialogThread() {
     if (!thread_) return;
     // Close whatever the test left open, innermost first, then the dialog.
-    for (int attempt = 0; attempt < 20 && !finished_.load(); ++attempt) {
-        if (auto box = CurrentMessageBox()) {
-            ::PostMessageA(box->hwnd, WM_COMMAND, box->hasYesNo ? IDNO : IDOK, 0);
-        } else {
-            ::PostThreadMessageA(threadId_, WM_NULL, 0, 0);
-            GUITHREADINFO info = {};
-            info.cbSize = sizeof info;
-            HWND active = ::GetGUIThreadInfo(threadId_, &info) ? info.hwndActive : nullptr;
-            if (active) ::PostMessageA(active, WM_COMMAND, IDCANCEL, 0);
-        }
+    for (int attempt = 0; attempt < 40 && !finished_.load(); ++attempt) {
+        ::EnumThreadWindows(threadId_, CancelEnabledWindow, 0);
         ::WaitForSingleObject(thread_, 250);
     }
-    ::WaitForSingleObject(thread_, kWaitMs);
+    if (::WaitForSingleObject(thread_, kWaitMs) != WAIT_OBJECT_0) {
+        // The thread still uses this object: there is no safe way on.
+        fprintf(stderr, "the dialog thread did not end\n");
+        std::abort();
+    }
     ::CloseHandle(thread_);
 }
 
@@ -131,9 +146,11 @@ HWND DialogThread::WaitForWindow(const std::string& caption, DWORD timeoutMs) co
     return context.found;
 }
 
-bool DialogThread::Settle(HWND window, DWORD timeoutMs) const {
+bool DialogThread::Settle(DWORD timeoutMs) const {
+    // A thread message: it survives the window that a command closes, and
+    // every loop of the thread takes it in turn with the posted commands.
     LONG marker = ++g_nextMarker;
-    if (!::PostMessageA(window, g_markerMessage.load(), static_cast<WPARAM>(marker), 0)) return false;
+    if (!::PostThreadMessageA(threadId_, g_markerMessage.load(), static_cast<WPARAM>(marker), 0)) return false;
     return WaitUntil([&] { return g_lastMarkerTaken.load() >= marker || finished_.load(); }, timeoutMs);
 }
 
@@ -148,13 +165,13 @@ std::optional<MessageBoxInfo> DialogThread::CurrentMessageBox() const {
     return info;
 }
 
-bool DialogThread::Answer(const MessageBoxInfo& box, int buttonId, HWND settleWindow) const {
+bool DialogThread::Answer(const MessageBoxInfo& box, int buttonId) const {
     if (!::PostMessageA(box.hwnd, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
                         reinterpret_cast<LPARAM>(::GetDlgItem(box.hwnd, buttonId)))) {
         return false;
     }
     if (!WaitUntil([&] { return !::IsWindow(box.hwnd); })) return false;
-    return Settle(settleWindow);
+    return Settle();
 }
 
 HWND DialogThread::FocusedWindow() const {
@@ -174,16 +191,16 @@ bool DialogThread::Command(HWND dialog, int id, int code) const {
                         reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)))) {
         return false;
     }
-    return Settle(dialog);
+    return Settle();
 }
 
-bool DialogThread::PressKey(HWND dialog, HWND control, UINT virtualKey) const {
+bool DialogThread::PressKey(HWND control, UINT virtualKey) const {
     UINT scan = ::MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
     LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
     LPARAM up = down | (1u << 30) | (1u << 31);
     ::PostMessageA(control, WM_KEYDOWN, virtualKey, down);
     ::PostMessageA(control, WM_KEYUP, virtualKey, up);
-    return Settle(dialog);
+    return Settle();
 }
 
 std::string WindowText(HWND window) {

@@ -42,12 +42,12 @@ public:
 
     // The thread's visible top-level window with this caption.
     HWND WaitForWindow(const std::string& caption, DWORD timeoutMs = kWaitMs) const;
-    // Posts a marker to `window` and waits until a loop of the thread took it.
-    bool Settle(HWND window, DWORD timeoutMs = kWaitMs) const;
+    // Posts a marker to the thread and waits until one of its loops took it.
+    bool Settle(DWORD timeoutMs = kWaitMs) const;
     // The message box currently shown by the thread, if any.
     std::optional<MessageBoxInfo> CurrentMessageBox() const;
     // Clicks `buttonId` in a message box and settles the thread behind it.
-    bool Answer(const MessageBoxInfo& box, int buttonId, HWND settleWindow) const;
+    bool Answer(const MessageBoxInfo& box, int buttonId) const;
     // The window that has the keyboard focus on the dialog thread.
     HWND FocusedWindow() const;
     // Waits for the body to return; its result then goes to `result`.
@@ -57,7 +57,7 @@ public:
     // Posts a command (WM_COMMAND from control `id` with `code`) and settles.
     bool Command(HWND dialog, int id, int code = BN_CLICKED) const;
     // Posts a key press to `control` and settles.
-    bool PressKey(HWND dialog, HWND control, UINT virtualKey) const;
+    bool PressKey(HWND control, UINT virtualKey) const;
 
 private:
     static DWORD WINAPI ThreadMain(void* self);
