@@ -3,7 +3,7 @@
 # the thread tests), the fuzz targets for a bounded time, and the Windows
 # build under Wine (32-bit prefix; the 64-bit build is built and its
 # registration and session tests run in a 64-bit prefix). Leaves the Windows
-# binaries in dist/.
+# binaries in dist/ and the release archive dist/NorvikMSR-<version>.zip.
 #
 #   tools/run-tests.sh            all stages
 #   STAGES="native win32" ...     some stages only
@@ -13,7 +13,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 bash tools/setup-debian.sh || { echo "setup failed"; exit 1; }
 
-STAGES=${STAGES:-"native asan tsan fuzz win32 win64 package"}
+STAGES=${STAGES:-"native asan tsan fuzz win32 win64 package release"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 JOBS=${JOBS:-2}
 GENERATOR=()
@@ -90,6 +90,8 @@ windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR [ctest args...]
 win32() { windows win32 cmake/mingw-i686.cmake build/win32; }
 win64() { windows win64 cmake/mingw-x86_64.cmake build/win64 -L win64; }
 package() { bash tools/package.sh; }
+# The release archive, installed into a fresh prefix and used from there.
+release() { bash tools/release.sh && bash tests/windows_release/install-test.sh; }
 
 for s in $STAGES; do stage "$s" "$s"; done
 
