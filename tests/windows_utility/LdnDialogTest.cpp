@@ -272,7 +272,7 @@ TEST(LdnDialogStartTest, WithoutDeviceKeysTheDialogReportsAndEnds) {
             registry.Reset({"Other_MSR"});
             registry.SetString("Lane1", "Norvik_MSR-1");
         } else {
-            registry.DeleteMsrKey();
+            registry.DeleteKey();
         }
         DialogThread thread([] { return swipebench::CLDNDlg(::GetModuleHandleA(nullptr)).DoModal(nullptr); });
         std::optional<MessageBoxInfo> box;

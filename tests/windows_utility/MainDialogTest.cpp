@@ -150,7 +150,7 @@ TEST_F(MainDialogTest, PlaceholderGoesOnDropDownAndReturnsWhenNothingIsChosen) {
 }
 
 TEST_F(MainDialogTest, MissingMsrKeyIsReportedAndLeavesTheListEmpty) {
-    registry_.DeleteMsrKey();
+    registry_.DeleteKey();
     thread_ = std::make_unique<DialogThread>([] {
         return swipebench::CSwipeBenchDlg(::GetModuleHandleA(nullptr), uitest::CreateFakeControl).DoModal(nullptr);
     });

@@ -67,24 +67,24 @@ void RestoreTree(HKEY parent, const RegistryTreeCopy& tree) {
 
 }  // namespace
 
-RegistrySandbox::RegistrySandbox() {
+RegistrySandbox::RegistrySandbox(const char* path) : path_(path) {
     Key key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMsrPath, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
-        saved_ = std::make_unique<RegistryTreeCopy>(SaveTree(key.get(), kMsrPath));
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+        saved_ = std::make_unique<RegistryTreeCopy>(SaveTree(key.get(), path_));
     }
 }
 
 RegistrySandbox::~RegistrySandbox() {
-    DeleteMsrKey();
+    DeleteKey();
     if (saved_) RestoreTree(HKEY_LOCAL_MACHINE, *saved_);
 }
 
-void RegistrySandbox::DeleteMsrKey() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kMsrPath); }
+void RegistrySandbox::DeleteKey() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, path_.c_str()); }
 
 void RegistrySandbox::Reset(const std::vector<std::string>& deviceKeys) {
-    DeleteMsrKey();
+    DeleteKey();
     Key key;
-    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMsrPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     for (const std::string& name : deviceKeys) {
         Key device;
         ::RegCreateKeyExA(key.get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, device.put(), nullptr);
@@ -93,21 +93,21 @@ void RegistrySandbox::Reset(const std::vector<std::string>& deviceKeys) {
 
 void RegistrySandbox::SetString(const std::string& name, const std::string& data) {
     Key key;
-    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMsrPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     ::RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                      static_cast<DWORD>(data.size() + 1));
 }
 
 void RegistrySandbox::SetDword(const std::string& name, DWORD value) {
     Key key;
-    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMsrPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     ::RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 std::vector<std::pair<std::string, std::string>> RegistrySandbox::Values() const {
     std::vector<std::pair<std::string, std::string>> values;
     Key key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMsrPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
     for (const RegistryValueCopy& value : SaveTree(key.get(), "").values) {
         std::string text;
         if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
@@ -125,7 +125,7 @@ std::vector<std::pair<std::string, std::string>> RegistrySandbox::Values() const
 
 bool RegistrySandbox::HasValue(const std::string& name) const {
     Key key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMsrPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     return ::RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 

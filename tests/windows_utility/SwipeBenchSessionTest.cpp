@@ -258,3 +258,70 @@ TEST_F(SwipeBenchSessionTest, ClaimHeldByAnotherProgramIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+class OleThread {
+public:
+    OleThread() : hr_(::OleInitialize(nullptr)) {}
+    ~OleThread() {
+        if (SUCCEEDED(hr_)) ::OleUninitialize();
+    }
+    HRESULT Result() const { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+DISPID IdOf(IDispatch* control, const wchar_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+}
+
+TEST(Msr1BindingTest, PrefersTheStandardControlAndFallsBackToOursWithTheSameIdentifiers) {
+    using swipebench::CMsr1;
+    OleThread ole;
+    ASSERT_TRUE(SUCCEEDED(ole.Result()));
+    uitest::RegistrySandbox standard("SOFTWARE\\Classes\\OPOS.MSR");
+    standard.DeleteKey();
+    EXPECT_EQ(CMsr1::RegisteredProgIds(), (std::vector<std::wstring>{L"NorvikMSR.Control"}));
+
+    // A standard control that is registered but cannot be created.
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\OPOS.MSR\\CLSID", 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char clsid[] = "{0B5E7C6A-2F41-4D39-A1C8-5E2B9D7F3A10}";
+    ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid), sizeof clsid);
+    ::RegCloseKey(key);
+    EXPECT_EQ(CMsr1::RegisteredProgIds(), (std::vector<std::wstring>{L"OPOS.MSR", L"NorvikMSR.Control"}));
+
+    IDispatch* control = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CMsr1::CreateRegisteredControl(&control)));
+    ASSERT_NE(control, nullptr);
+    // Ours answers by name with the standard identifiers the wrapper calls.
+    const std::pair<const wchar_t*, DISPID> members[] = {
+        {L"Open", CMsr1::DISPID_Open},
+        {L"ClaimDevice", CMsr1::DISPID_ClaimDevice},
+        {L"Close", CMsr1::DISPID_Close},
+        {L"DeviceEnabled", CMsr1::DISPID_DeviceEnabled},
+        {L"DataEventEnabled", CMsr1::DISPID_DataEventEnabled},
+        {L"ResultCode", CMsr1::DISPID_ResultCode},
+        {L"ResultCodeExtended", CMsr1::DISPID_ResultCodeExtended},
+        {L"Track1Data", CMsr1::DISPID_Track1Data},
+        {L"Track2Data", CMsr1::DISPID_Track2Data},
+        {L"Track3Data", CMsr1::DISPID_Track3Data},
+        {L"Track1EncryptedData", CMsr1::DISPID_Track1EncryptedData},
+        {L"Track2EncryptedData", CMsr1::DISPID_Track2EncryptedData},
+        {L"Track3EncryptedData", CMsr1::DISPID_Track3EncryptedData},
+        {L"AdditionalSecurityInformation", CMsr1::DISPID_AdditionalSecurityInformation},
+    };
+    for (const auto& member : members) {
+        EXPECT_EQ(IdOf(control, member.first), member.second) << "member " << member.second;
+    }
+    control->Release();
+}
+
+}  // namespace
