@@ -55,6 +55,7 @@ run() {
   source "$here/wine-env.sh"
   wine_prefix_start win32
   trap 'wine_prefix_stop win32' EXIT
+  trap 'exit 130' INT TERM
   # Vorlex.dll and the service object sit beside the program.
   cd "$bin"
   if [ "$install" = 1 ]; then
