@@ -112,7 +112,7 @@ STDMETHODIMP CSingleConnectionPointEnum::Next(ULONG count, IConnectionPoint** po
     if (!points || (count > 1 && !fetched)) return E_POINTER;
     ULONG handed = 0;
     if (count > 0 && _position == 0) {
-        points[0] = _point.Get();
+        points[0] = _point.get();
         points[0]->AddRef();
         _position = 1;
         handed = 1;
@@ -134,7 +134,7 @@ STDMETHODIMP CSingleConnectionPointEnum::Reset() {
 }
 
 STDMETHODIMP CSingleConnectionPointEnum::Clone(IEnumConnectionPoints** result) {
-    return Create(_point.Get(), _position, result);
+    return Create(_point.get(), _position, result);
 }
 
 }  // namespace norvik::control

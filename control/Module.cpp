@@ -231,7 +231,7 @@ STDAPI DllCanUnloadNow() {
     if (g_locks != 0) return S_FALSE;
     // Nothing is alive: drop the cached type library before the module goes.
     std::lock_guard<std::mutex> guard(g_typeLibLock);
-    g_typeLib.Reset();
+    g_typeLib.reset();
     return S_OK;
 }
 

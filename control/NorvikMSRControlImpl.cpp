@@ -198,7 +198,7 @@ STDMETHODIMP CNorvikMSRControl::Open(BSTR DeviceName, LONG* pRC) {
         }
 
         ServiceObjectClient serviceObject;
-        if (FAILED(serviceObject.Bind(created.Get()))) {
+        if (FAILED(serviceObject.Bind(created.get()))) {
             *pRC = FailOpen(kOposNoService, NORVIKMSR_OR_BADIF);
             return S_OK;
         }

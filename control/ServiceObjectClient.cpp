@@ -63,7 +63,7 @@ VARIANT StringRef(BSTR* text) {
 }  // namespace arg
 
 HRESULT ServiceObjectClient::Bind(IDispatch* serviceObject) {
-    _serviceObject.Reset();
+    _serviceObject.reset();
     if (!serviceObject) return E_POINTER;
     for (int i = 0; i < static_cast<int>(SoMethod::Count); ++i) {
         LPOLESTR name = const_cast<LPOLESTR>(kMethodNames[i]);

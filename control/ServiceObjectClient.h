@@ -59,7 +59,7 @@ public:
     // reference is all that holds the service object.
     HRESULT Bind(IDispatch* serviceObject);
     bool IsBound() const { return static_cast<bool>(_serviceObject); }
-    void Release() { _serviceObject.Reset(); }
+    void Release() { _serviceObject.reset(); }
 
     // Calls a method whose result is its pRC. A failed call yields 104 (no service).
     long Call(SoMethod method, std::initializer_list<VARIANT> arguments);

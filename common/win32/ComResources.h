@@ -8,6 +8,7 @@
 #include <oleauto.h>
 #include <unknwn.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace norvik::win32 {
@@ -26,6 +27,9 @@ public:
     UniqueBstr(const UniqueBstr&) = delete;
     UniqueBstr& operator=(const UniqueBstr&) = delete;
 
+    // Copies `text`; an allocation failure leaves the owner empty, test with get().
+    static UniqueBstr Copy(const wchar_t* text) noexcept { return UniqueBstr(::SysAllocString(text)); }
+
     BSTR get() const noexcept { return value_; }
     UINT length() const noexcept { return ::SysStringLen(value_); }
     BSTR* put() noexcept {
@@ -43,21 +47,26 @@ private:
     BSTR value_ = nullptr;
 };
 
-// An interface pointer holding one reference.
+// An interface pointer holding one reference. Our own: the mingw-w64 WRL
+// ComPtr adds a reference in Attach and copies on move-assignment.
 template <class T>
 class ComPtr {
 public:
+    using InterfaceType = T;
+
     ComPtr() = default;
+    ComPtr(std::nullptr_t) noexcept {}  // NOLINT: implicit like WIL's com_ptr
     ComPtr(T* value) noexcept : value_(value) {  // NOLINT: implicit like WIL's com_ptr
         if (value_) value_->AddRef();
     }
     ~ComPtr() { reset(); }
     ComPtr(const ComPtr& other) noexcept : ComPtr(other.value_) {}
     ComPtr(ComPtr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
-    ComPtr& operator=(ComPtr other) noexcept {
+    ComPtr& operator=(ComPtr other) noexcept {  // copy and move alike
         std::swap(value_, other.value_);
         return *this;
     }
+    ComPtr& operator=(T* value) noexcept { return *this = ComPtr(value); }
 
     // Takes over a reference the caller already owns.
     static ComPtr Attach(T* value) noexcept {

@@ -25,10 +25,10 @@ protected:
         ASSERT_NE(so, nullptr);
         so->AddRef();  // inspected after the control has let go of it
         sink = RecordingSink::Create();
-        ASSERT_NE(Advise(control.Get(), sink.Get()), 0u);
+        ASSERT_NE(Advise(control.get(), sink.get()), 0u);
     }
     void TearDown() override {
-        control.Reset();
+        control.reset();
         if (so) so->Release();
         ControlTest::TearDown();
     }
@@ -69,7 +69,7 @@ TEST_F(ControlEvents, EventOnTheCreatingThreadReachesTheSinkInsideTheCall) {
         raised = so->Raise(L"SOData", {9548});
         eventsDuringCall = sink->events.size();
     });
-    Put(control.Get(), L"DataEventEnabled", Bool(true));
+    Put(control.get(), L"DataEventEnabled", Bool(true));
     EXPECT_EQ(raised.hr, S_OK);
     EXPECT_EQ(eventsDuringCall, 1u);
     ASSERT_EQ(sink->events.size(), 1u);
@@ -135,7 +135,7 @@ TEST_F(ControlEvents, SinksAreLookedUpByEventNameAndCalledByTheirOwnId) {
     sink->names[L"DataEvent"] = 4242;
     sink->names.erase(L"ErrorEvent");
     auto plain = RecordingSink::Create();
-    ASSERT_NE(Advise(control.Get(), plain.Get()), 0u);
+    ASSERT_NE(Advise(control.get(), plain.get()), 0u);
 
     so->Raise(L"SOData", {1});
     so->Raise(L"SOError", {111, 0, 2}, 0);
@@ -150,7 +150,7 @@ TEST_F(ControlEvents, SinksAreLookedUpByEventNameAndCalledByTheirOwnId) {
 
 TEST_F(ControlEvents, UnadvisedSinkHearsNothing) {
     auto other = RecordingSink::Create();
-    const DWORD cookie = Advise(control.Get(), other.Get());
+    const DWORD cookie = Advise(control.get(), other.get());
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
     ASSERT_HRESULT_SUCCEEDED(control.As(&container));
@@ -164,20 +164,20 @@ TEST_F(ControlEvents, UnadvisedSinkHearsNothing) {
 TEST_F(ControlEvents, CloseReleasesAnEventThreadBlockedOnTheCreatingThread) {
     BlockEventThread();
     // The fake's CloseService waits for its event thread, as a real one stopping it would.
-    EXPECT_EQ(CallLong(control.Get(), L"Close"), 0);
+    EXPECT_EQ(CallLong(control.get(), L"Close"), 0);
     ExpectEventThreadReleased();
 }
 
 TEST_F(ControlEvents, FinalReleaseReleasesAnEventThreadBlockedOnTheCreatingThread) {
     BlockEventThread();
-    control.Reset();
+    control.reset();
     EXPECT_EQ(FakeServiceObject::Journal().back(), L"CloseService");
     ExpectEventThreadReleased();
 }
 
 TEST_F(ControlEvents, AfterCloseEventsReturnAtOnceAndReachNobody) {
-    ASSERT_EQ(CallLong(control.Get(), L"Close"), 0);
-    IDispatch* dispatch = control.Get();
+    ASSERT_EQ(CallLong(control.get(), L"Close"), 0);
+    IDispatch* dispatch = control.get();
     auto elsewhere =
         std::async(std::launch::async, [dispatch] { return RaiseOn(dispatch, L"SOError", {1, 2, 3}, 11); });
     ASSERT_EQ(elsewhere.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "must not wait";
@@ -191,7 +191,7 @@ TEST_F(ControlEvents, AfterCloseEventsReturnAtOnceAndReachNobody) {
 
 TEST_F(ControlEvents, DisablingWhileAnEventWaitsLetsItThroughAfterwards) {
     BlockEventThread();
-    Put(control.Get(), L"DeviceEnabled", Bool(false));
+    Put(control.get(), L"DeviceEnabled", Bool(false));
     ASSERT_EQ(so->LastCall(L"SetPropertyNumber")->arguments.at(0).number, 3);
     EXPECT_FALSE(so->ThreadReturned());
     ASSERT_TRUE(PumpUntil([this] { return so->ThreadReturned(); }));
@@ -200,9 +200,9 @@ TEST_F(ControlEvents, DisablingWhileAnEventWaitsLetsItThroughAfterwards) {
 
 TEST_F(ControlEvents, HandlerThatClosesReleasesItsOwnCallerAndLaterSinksHearNothing) {
     auto later = RecordingSink::Create();
-    ASSERT_NE(Advise(control.Get(), later.Get()), 0u);
+    ASSERT_NE(Advise(control.get(), later.get()), 0u);
     LONG closeResult = -1;
-    sink->onEvent = [&](const SinkEvent&) { closeResult = CallLong(control.Get(), L"Close"); };
+    sink->onEvent = [&](const SinkEvent&) { closeResult = CallLong(control.get(), L"Close"); };
 
     so->RaiseFromThread(L"SOData", {1});
     ASSERT_TRUE(PumpUntil([this] { return so->ThreadReturned(); }));
@@ -213,7 +213,7 @@ TEST_F(ControlEvents, HandlerThatClosesReleasesItsOwnCallerAndLaterSinksHearNoth
 }
 
 TEST_F(ControlEvents, HandlerMayReleaseTheLastReferenceToTheControl) {
-    sink->onEvent = [&](const SinkEvent&) { control.Reset(); };
+    sink->onEvent = [&](const SinkEvent&) { control.reset(); };
     so->RaiseFromThread(L"SOData", {1});
     ASSERT_TRUE(PumpUntil([this] { return so->ThreadReturned(); }));
     EXPECT_FALSE(so->EventThreadJoinTimedOut());

@@ -78,12 +78,12 @@ TEST_F(ControlForwarding, NumericPropertiesAreReadByTheirIndex) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(property.name)));
         if (property.kind == Kind::Long) {
             so->SetNumber(property.index, property.index * 2 + 1);  // a value no other index gives
-            EXPECT_EQ(GetLong(control.Get(), property.name), property.index * 2 + 1);
+            EXPECT_EQ(GetLong(control.get(), property.name), property.index * 2 + 1);
         } else {
             so->SetNumber(property.index, 1);
-            EXPECT_TRUE(GetBool(control.Get(), property.name));
+            EXPECT_TRUE(GetBool(control.get(), property.name));
             so->SetNumber(property.index, 0);
-            EXPECT_FALSE(GetBool(control.Get(), property.name));
+            EXPECT_FALSE(GetBool(control.get(), property.name));
         }
         EXPECT_EQ(Last().method, L"GetPropertyNumber");
         EXPECT_EQ(Last().arguments.at(0).number, property.index);
@@ -95,17 +95,17 @@ TEST_F(ControlForwarding, WritablePropertiesAreWrittenByTheirIndexAndBooleansAsO
         SCOPED_TRACE(testing::PrintToString(std::wstring(property.name)));
         const size_t before = so->Calls().size();
         if (!property.writable) {
-            EXPECT_HRESULT_FAILED(CallByName(control.Get(), property.name, DISPATCH_PROPERTYPUT, {Long(1)}, nullptr));
+            EXPECT_HRESULT_FAILED(CallByName(control.get(), property.name, DISPATCH_PROPERTYPUT, {Long(1)}, nullptr));
             EXPECT_EQ(so->Calls().size(), before) << "a read-only property reaches nothing";
             continue;
         }
         if (property.kind == Kind::Long) {
-            Put(control.Get(), property.name, Long(property.index + 5));
+            Put(control.get(), property.name, Long(property.index + 5));
             EXPECT_EQ(Last().arguments.at(1).number, property.index + 5);
         } else {
-            Put(control.Get(), property.name, Bool(true));
+            Put(control.get(), property.name, Bool(true));
             EXPECT_EQ(Last().arguments.at(1).number, 1);
-            Put(control.Get(), property.name, Bool(false));
+            Put(control.get(), property.name, Bool(false));
             EXPECT_EQ(Last().arguments.at(1).number, 0);
         }
         EXPECT_EQ(Last().method, L"SetPropertyNumber");
@@ -116,12 +116,12 @@ TEST_F(ControlForwarding, WritablePropertiesAreWrittenByTheirIndexAndBooleansAsO
 TEST_F(ControlForwarding, StringPropertiesAreReadByTheirIndex) {
     for (const auto& property : kStringProperties) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(property.name)));
-        EXPECT_EQ(GetString(control.Get(), property.name), L"text" + std::to_wstring(property.index));
+        EXPECT_EQ(GetString(control.get(), property.name), L"text" + std::to_wstring(property.index));
         EXPECT_EQ(Last().method, L"GetPropertyString");
         EXPECT_EQ(Last().arguments.at(0).number, property.index);
     }
     UniqueBstr bank = UniqueBstr::Copy(L"BANK");
-    Put(control.Get(), L"WriteCardType", Text(bank.get()));
+    Put(control.get(), L"WriteCardType", Text(bank.get()));
     EXPECT_EQ(Last().method, L"SetPropertyString");
     EXPECT_EQ(Last().arguments.at(0).number, 1007025);
     EXPECT_EQ(Last().arguments.at(1).text, L"BANK");
@@ -129,22 +129,22 @@ TEST_F(ControlForwarding, StringPropertiesAreReadByTheirIndex) {
 
 TEST_F(ControlForwarding, GenericPropertyMethodsPassIndexAndValueThrough) {
     so->SetNumber(7016, 4242);
-    EXPECT_EQ(CallLong(control.Get(), L"GetPropertyNumber", {Long(7016)}), 4242);
+    EXPECT_EQ(CallLong(control.get(), L"GetPropertyNumber", {Long(7016)}), 4242);
 
     UniqueVariant text;
-    ASSERT_HRESULT_SUCCEEDED(CallByName(control.Get(), L"GetPropertyString", DISPATCH_METHOD, {Long(1000077)}, &text));
+    ASSERT_HRESULT_SUCCEEDED(CallByName(control.get(), L"GetPropertyString", DISPATCH_METHOD, {Long(1000077)}, &text));
     ASSERT_EQ(text.vt, VT_BSTR);
     EXPECT_STREQ(text.bstrVal, L"text1000077");
 
     ASSERT_HRESULT_SUCCEEDED(
-        CallByName(control.Get(), L"SetPropertyNumber", DISPATCH_METHOD, {Long(7003), Long(-1)}, nullptr));
+        CallByName(control.get(), L"SetPropertyNumber", DISPATCH_METHOD, {Long(7003), Long(-1)}, nullptr));
     EXPECT_EQ(Last().method, L"SetPropertyNumber");
     EXPECT_EQ(Last().arguments.at(0).number, 7003);
     EXPECT_EQ(Last().arguments.at(1).number, -1) << "numbers go through unchanged";
 
     UniqueBstr value = UniqueBstr::Copy(L"x y");
     ASSERT_HRESULT_SUCCEEDED(
-        CallByName(control.Get(), L"SetPropertyString", DISPATCH_METHOD, {Long(1007019), Text(value.get())}, nullptr));
+        CallByName(control.get(), L"SetPropertyString", DISPATCH_METHOD, {Long(1007019), Text(value.get())}, nullptr));
     EXPECT_EQ(Last().method, L"SetPropertyString");
     EXPECT_EQ(Last().arguments.at(1).text, L"x y");
 }
@@ -178,7 +178,7 @@ TEST_F(ControlForwarding, MethodsReachTheirNamesakeAndReturnItsResult) {
         UniqueVariant answer;
         std::vector<VARIANT> reversed(c.arguments.rbegin(), c.arguments.rend());
         DISPPARAMS parameters = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-        ASSERT_HRESULT_SUCCEEDED(control->Invoke(IdOf(control.Get(), c.method), IID_NULL, LOCALE_USER_DEFAULT,
+        ASSERT_HRESULT_SUCCEEDED(control->Invoke(IdOf(control.get(), c.method), IID_NULL, LOCALE_USER_DEFAULT,
                                                  DISPATCH_METHOD, &parameters, &answer, nullptr, nullptr));
         EXPECT_EQ(answer.lVal, result);
         EXPECT_EQ(Last().method, c.method);
@@ -196,22 +196,22 @@ TEST_F(ControlForwarding, MethodsReachTheirNamesakeAndReturnItsResult) {
 TEST_F(ControlForwarding, ByReferenceArgumentsComeBackWithTheServiceObjectsAnswer) {
     LONG data = 10;
     UniqueBstr command = UniqueBstr::Copy(L"02FF");
-    EXPECT_EQ(CallLong(control.Get(), L"DirectIO", {Long(5), LongRef(&data), StringRef(command.addressof())}), 0);
+    EXPECT_EQ(CallLong(control.get(), L"DirectIO", {Long(5), LongRef(&data), StringRef(command.addressof())}), 0);
     EXPECT_EQ(data, 11);
     EXPECT_STREQ(command.get(), L"reply:02FF");
     EXPECT_EQ(Last().arguments.at(0).number, 5);
 
     UniqueBstr name = UniqueBstr::Copy(L"AccountNumber");
     UniqueBstr value;
-    EXPECT_EQ(CallLong(control.Get(), L"RetrieveCardProperty", {Text(name.get()), StringRef(value.addressof())}), 0);
+    EXPECT_EQ(CallLong(control.get(), L"RetrieveCardProperty", {Text(name.get()), StringRef(value.addressof())}), 0);
     EXPECT_STREQ(value.get(), L"value of AccountNumber");
 
     LONG comparison = 0xdead;
-    EXPECT_EQ(CallLong(control.Get(), L"CompareFirmwareVersion", {Text(name.get()), LongRef(&comparison)}), 0);
+    EXPECT_EQ(CallLong(control.get(), L"CompareFirmwareVersion", {Text(name.get()), LongRef(&comparison)}), 0);
     EXPECT_EQ(comparison, 4);
 
     UniqueBstr request = UniqueBstr::Copy(L"<UPOSStat/>");
-    EXPECT_EQ(CallLong(control.Get(), L"RetrieveStatistics", {StringRef(request.addressof())}), 0);
+    EXPECT_EQ(CallLong(control.get(), L"RetrieveStatistics", {StringRef(request.addressof())}), 0);
     EXPECT_EQ(Last().method, L"RetrieveStatistics");
     EXPECT_TRUE(Last().arguments.at(0).byRef);
     EXPECT_EQ(Last().arguments.at(0).text, L"<UPOSStat/>");

@@ -96,17 +96,17 @@ const NamedId kStandardMembers[] = {
 TEST(ControlTypeLibrary, MembersCarryTheStandardDispatchIds) {
     ComPtr<IDispatch> control = CreateControl();
     ASSERT_TRUE(control);
-    for (const auto& member : kStandardMembers) EXPECT_EQ(IdOf(control.Get(), member.name), member.id) << member.name;
+    for (const auto& member : kStandardMembers) EXPECT_EQ(IdOf(control.get(), member.name), member.id) << member.name;
 }
 
 TEST(ControlTypeLibrary, ServiceObjectCallbacksAnswerByName) {
     ComPtr<IDispatch> control = CreateControl();
     ASSERT_TRUE(control);
-    EXPECT_EQ(IdOf(control.Get(), L"SOData"), DISPID_NORVIKMSR_SODATA);
-    EXPECT_EQ(IdOf(control.Get(), L"SODirectIO"), DISPID_NORVIKMSR_SODIRECTIO);
-    EXPECT_EQ(IdOf(control.Get(), L"SOError"), DISPID_NORVIKMSR_SOERROR);
-    EXPECT_EQ(IdOf(control.Get(), L"SOStatusUpdate"), DISPID_NORVIKMSR_SOSTATUSUPDATE);
-    EXPECT_EQ(IdOf(control.Get(), L"NoSuchMember"), DISPID_UNKNOWN);
+    EXPECT_EQ(IdOf(control.get(), L"SOData"), DISPID_NORVIKMSR_SODATA);
+    EXPECT_EQ(IdOf(control.get(), L"SODirectIO"), DISPID_NORVIKMSR_SODIRECTIO);
+    EXPECT_EQ(IdOf(control.get(), L"SOError"), DISPID_NORVIKMSR_SOERROR);
+    EXPECT_EQ(IdOf(control.get(), L"SOStatusUpdate"), DISPID_NORVIKMSR_SOSTATUSUPDATE);
+    EXPECT_EQ(IdOf(control.get(), L"NoSuchMember"), DISPID_UNKNOWN);
 }
 
 TEST(ControlTypeLibrary, EventInterfaceHasTheStandardEventIds) {
@@ -159,13 +159,13 @@ TEST(ControlConnectionPoint, AdvisesWithDistinctNonZeroCookiesAndUnadvisesOnce) 
     EXPECT_TRUE(iid == DIID__INorvikMSRControlEvents);
     ComPtr<IConnectionPointContainer> back;
     ASSERT_HRESULT_SUCCEEDED(point->GetConnectionPointContainer(back.put()));
-    EXPECT_EQ(back.Get(), container.Get());
+    EXPECT_EQ(back.get(), container.get());
 
     auto first = RecordingSink::Create();
     auto second = RecordingSink::Create();
     DWORD cookie1 = 0xdeadbeef, cookie2 = 0xdeadbeef;
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(first.Get(), &cookie1));
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(second.Get(), &cookie2));
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(first.get(), &cookie1));
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(second.get(), &cookie2));
     EXPECT_NE(cookie1, 0u);
     EXPECT_NE(cookie2, 0u);
     EXPECT_NE(cookie1, cookie2);
@@ -211,17 +211,17 @@ TEST(ControlLifetime, ReferenceCountsReachZero) {
     ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(DIID__INorvikMSRControlEvents, point.put()));
     auto sink = RecordingSink::Create();
     DWORD cookie = 0;
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(sink.Get(), &cookie));
-    EXPECT_EQ(sink.Get()->AddRef(), 3u);  // ours, the connection's, this one
-    sink.Get()->Release();
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(sink.get(), &cookie));
+    EXPECT_EQ(sink.get()->AddRef(), 3u);  // ours, the connection's, this one
+    sink.get()->Release();
 
-    container.Reset();
-    control.Reset();
+    container.reset();
+    control.reset();
     // The connection point shares the control's count: its reference is the last one,
     // and dropping it lets go of the sink too.
-    EXPECT_EQ(point.Detach()->Release(), 0u);
-    EXPECT_EQ(sink.Get()->AddRef(), 2u);
-    sink.Get()->Release();
+    EXPECT_EQ(point.detach()->Release(), 0u);
+    EXPECT_EQ(sink.get()->AddRef(), 2u);
+    sink.get()->Release();
 }
 
 }  // namespace

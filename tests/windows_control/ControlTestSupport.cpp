@@ -229,13 +229,13 @@ void ControlTest::SetUp() {
 }
 
 void ControlTest::TearDown() {
-    control.Reset();
+    control.reset();
     EXPECT_EQ(FakeServiceObject::Alive(), 0) << "the control must release its service object";
 }
 
 LONG ControlTest::Open(const wchar_t* name) {
     UniqueBstr text = UniqueBstr::Copy(name);
-    return CallLong(control.Get(), L"Open", {Text(text.get())});
+    return CallLong(control.get(), L"Open", {Text(text.get())});
 }
 
 }  // namespace norvik::control::test

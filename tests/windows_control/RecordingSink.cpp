@@ -8,7 +8,7 @@ namespace norvik::control::test {
 
 ComPtr<RecordingSink> RecordingSink::Create() {
     ComPtr<RecordingSink> sink;
-    sink.Attach(new RecordingSink());
+    sink = ComPtr<RecordingSink>::Attach(new RecordingSink());
     return sink;
 }
 
