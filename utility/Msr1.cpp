@@ -213,14 +213,14 @@ HRESULT CMsr1::Create(ControlFactory factory, IMsrEventHandler* handler) {
     HRESULT hr = (factory ? factory : CreateRegisteredControl)(&created);
     if (FAILED(hr)) return hr;
     if (!created) return E_POINTER;
-    control_.attach(created);
+    control_ = ComPtr<IDispatch>::Attach(created);
     // A control without events still serves the method calls.
     return ConnectSink(handler);
 }
 
 HRESULT CMsr1::ConnectSink(IMsrEventHandler* handler) {
     ComPtr<IConnectionPointContainer> container;
-    HRESULT hr = control_.As(container);
+    HRESULT hr = control_.As(&container);
     if (FAILED(hr)) return hr;
     IID eventsIid;
     hr = FindEventsIid(control_.get(), container.get(), eventsIid);
@@ -229,7 +229,7 @@ HRESULT CMsr1::ConnectSink(IMsrEventHandler* handler) {
     hr = container->FindConnectionPoint(eventsIid, point.put());
     if (FAILED(hr)) return hr;
     ComPtr<CMsrEventSink> sink;
-    sink.attach(new (std::nothrow) CMsrEventSink(eventsIid, handler));
+    sink = ComPtr<CMsrEventSink>::Attach(new (std::nothrow) CMsrEventSink(eventsIid, handler));
     if (!sink) return E_OUTOFMEMORY;
     DWORD cookie = 0;
     hr = point->Advise(static_cast<IDispatch*>(sink.get()), &cookie);

@@ -1,4 +1,4 @@
-// Owning wrappers for the handles and COM objects that SwipeBench holds. Each
+// Owning wrappers for the window-system handles that SwipeBench holds. Each
 // wrapper's "empty" value is the one its API uses for failure.
 #pragma once
 
@@ -7,6 +7,8 @@
 
 #include <string>
 #include <utility>
+
+#include "common/win32/ComResources.h"
 
 namespace swipebench {
 
@@ -43,12 +45,6 @@ private:
     Type value_ = Traits::Empty();
 };
 
-struct HKeyTraits {
-    using Type = HKEY;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type key) noexcept { ::RegCloseKey(key); }
-};
-
 struct HFontTraits {
     using Type = HFONT;
     static Type Empty() noexcept { return nullptr; }
@@ -73,63 +69,15 @@ struct HMenuTraits {
     static void Close(Type menu) noexcept { ::DestroyMenu(menu); }
 };
 
-struct BstrTraits {
-    using Type = BSTR;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type text) noexcept { ::SysFreeString(text); }
-};
-
-using UniqueHKey = UniqueResource<HKeyTraits>;
 using UniqueFont = UniqueResource<HFontTraits>;
 using UniqueIcon = UniqueResource<HIconTraits>;
 using UniqueModule = UniqueResource<HModuleTraits>;
 using UniqueMenu = UniqueResource<HMenuTraits>;
-using UniqueBstr = UniqueResource<BstrTraits>;
 
-// A counted reference on a COM interface.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() noexcept = default;
-    ComPtr(std::nullptr_t) noexcept {}
-    // Takes a reference of its own on `p`.
-    explicit ComPtr(T* p) noexcept : p_(p) {
-        if (p_) p_->AddRef();
-    }
-    ComPtr(const ComPtr& other) noexcept : ComPtr(other.p_) {}
-    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    ~ComPtr() { reset(); }
-    ComPtr& operator=(ComPtr other) noexcept {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-
-    T* get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-    void reset() noexcept {
-        if (T* old = std::exchange(p_, nullptr)) old->Release();
-    }
-    // Releases the current interface and hands out the slot for an out-parameter.
-    T** put() noexcept {
-        reset();
-        return &p_;
-    }
-    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-    // Adopts a reference that the caller already owns.
-    void attach(T* p) noexcept {
-        reset();
-        p_ = p;
-    }
-    template <typename U>
-    HRESULT As(ComPtr<U>& out) const noexcept {
-        if (!p_) return E_POINTER;
-        return p_->QueryInterface(__uuidof(U), out.put_void());
-    }
-
-private:
-    T* p_ = nullptr;
-};
+// COM pointers, automation strings and registry keys: the owners every module shares.
+using norvik::win32::ComPtr;
+using norvik::win32::UniqueBstr;
+using norvik::win32::UniqueHKey;
 
 // Narrow text in the system ANSI code page to wide, for the automation
 // strings at the control's boundary.
