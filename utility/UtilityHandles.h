@@ -9,41 +9,11 @@
 #include <utility>
 
 #include "common/win32/ComResources.h"
+#include "common/win32/UniqueResource.h"
 
 namespace swipebench {
 
-template <typename Traits>
-class UniqueResource {
-public:
-    using Type = typename Traits::Type;
-
-    UniqueResource() noexcept = default;
-    explicit UniqueResource(Type value) noexcept : value_(value) {}
-    ~UniqueResource() { reset(); }
-    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
-    UniqueResource& operator=(UniqueResource&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    UniqueResource(const UniqueResource&) = delete;
-    UniqueResource& operator=(const UniqueResource&) = delete;
-
-    Type get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != Traits::Empty(); }
-    Type release() noexcept { return std::exchange(value_, Traits::Empty()); }
-    void reset(Type value = Traits::Empty()) noexcept {
-        Type old = std::exchange(value_, value);
-        if (old != Traits::Empty()) Traits::Close(old);
-    }
-    // Frees the current resource and hands out the slot for an out-parameter.
-    Type* put() noexcept {
-        reset();
-        return &value_;
-    }
-
-private:
-    Type value_ = Traits::Empty();
-};
+using norvik::win32::UniqueResource;
 
 struct HFontTraits {
     using Type = HFONT;
