@@ -203,7 +203,7 @@ STDMETHODIMP CNorvikMSRControl::Open(BSTR DeviceName, LONG* pRC) {
             return S_OK;
         }
         LONG version = 0;
-        if (FAILED(serviceObject.GetNumber(pidx::kServiceObjectVersion, &version)) || version / 1000000 != 1) {
+        if (FAILED(serviceObject.GetNumber(PIDX_ServiceObjectVersion, &version)) || version / 1000000 != 1) {
             *pRC = FailOpen(kOposNoService, NORVIKMSR_OR_BADVERSION);
             return S_OK;
         }
@@ -433,7 +433,7 @@ STDMETHODIMP CNorvikMSRControl::get_ResultCode(LONG* pValue) {
         *pValue = _closedResultCode;
         return S_OK;
     }
-    return GetNumberProperty(pidx::kResultCode, pValue);
+    return GetNumberProperty(PIDX_ResultCode, pValue);
 }
 
 STDMETHODIMP CNorvikMSRControl::get_ResultCodeExtended(LONG* pValue) {
@@ -442,7 +442,7 @@ STDMETHODIMP CNorvikMSRControl::get_ResultCodeExtended(LONG* pValue) {
         *pValue = _closedResultCodeExtended;
         return S_OK;
     }
-    return GetNumberProperty(pidx::kResultCodeExtended, pValue);
+    return GetNumberProperty(PIDX_ResultCodeExtended, pValue);
 }
 
 STDMETHODIMP CNorvikMSRControl::get_State(LONG* pValue) {
@@ -451,7 +451,7 @@ STDMETHODIMP CNorvikMSRControl::get_State(LONG* pValue) {
         *pValue = kOposStateClosed;
         return S_OK;
     }
-    return GetNumberProperty(pidx::kState, pValue);
+    return GetNumberProperty(PIDX_State, pValue);
 }
 
 // ---- Events ----------------------------------------------------------------------

@@ -1,57 +1,13 @@
 // The numeric and string properties by OPOS index, with their validation,
 // result codes and the side effects of writes.
 #include "card_input/TrackParser.h"
+#include "common/OposProperties.h"
 #include "framework/ServiceObjectImpl.h"
 
 namespace norvik {
 namespace {
 
-enum NumberIndex : int32_t {
-    PIDX_Claimed = 1,
-    PIDX_DataEventEnabled = 2,
-    PIDX_DeviceEnabled = 3,
-    PIDX_FreezeEvents = 4,
-    PIDX_OutputID = 5,
-    PIDX_ResultCode = 6,
-    PIDX_ResultCodeExtended = 7,
-    PIDX_ServiceObjectVersion = 8,
-    PIDX_State = 9,
-    PIDX_AutoDisable = 10,
-    PIDX_BinaryConversion = 11,
-    PIDX_DataCount = 12,
-    PIDX_PowerNotify = 13,
-    PIDX_PowerState = 14,
-    PIDX_CapPowerReporting = 501,
-    PIDX_CapStatisticsReporting = 502,
-    PIDX_CapUpdateStatistics = 503,
-    PIDX_CapCompareFirmwareVersion = 504,
-    PIDX_CapUpdateFirmware = 505,
-    PIDXMsr_DecodeData = 7001,
-    PIDXMsr_ParseDecodeData = 7002,
-    PIDXMsr_TracksToRead = 7003,
-    PIDXMsr_ErrorReportingType = 7004,
-    PIDXMsr_TransmitSentinels = 7005,
-    PIDXMsr_EncodingMaxLength = 7006,
-    PIDXMsr_TracksToWrite = 7007,
-    PIDXMsr_CardAuthenticationDataLength = 7008,
-    PIDXMsr_DataEncryptionAlgorithm = 7009,
-    PIDXMsr_DeviceAuthenticated = 7010,
-    PIDXMsr_DeviceAuthenticationProtocol = 7011,
-    PIDXMsr_Track1EncryptedDataLength = 7012,
-    PIDXMsr_Track2EncryptedDataLength = 7013,
-    PIDXMsr_Track3EncryptedDataLength = 7014,
-    PIDXMsr_Track4EncryptedDataLength = 7015,
-    PIDXMsr_CapISO = 7501,
-    PIDXMsr_CapJISOne = 7502,
-    PIDXMsr_CapJISTwo = 7503,
-    PIDXMsr_CapTransmitSentinels = 7504,
-    PIDXMsr_CapWritableTracks = 7505,
-    PIDXMsr_CapDataEncryption = 7506,
-    PIDXMsr_CapDeviceAuthentication = 7507,
-    PIDXMsr_CapTrackDataMasking = 7508,
-};
 
-constexpr int32_t PIDXMsr_WriteCardType = 1007025;
 constexpr char kServiceObjectDescription[] =
     "Norvik OPOS MSR Service Object, (C) 2026 Norvik Retail Systems";
 
@@ -214,34 +170,34 @@ void ServiceObjectCore::Impl::GetPropertyString(int32_t propIndex, std::string& 
     props.ResultCode = props.ResultCodeExtended = OPOS_SUCCESS;
     std::string_view text;
     switch (propIndex) {
-        case 1000001: text = props.CheckHealthText.view(); break;
-        case 1000002: text = props.DeviceDescription.view(); break;
-        case 1000003: text = props.DeviceName.view(); break;
-        case 1000004: text = kServiceObjectDescription; break;
-        case 1007001: text = props.AccountNumber.view(); break;
-        case 1007002: text = props.ExpirationDate.view(); break;
-        case 1007003: text = props.FirstName.view(); break;
-        case 1007004: text = props.MiddleInitial.view(); break;
-        case 1007005: text = props.ServiceCode.view(); break;
-        case 1007006: text = props.Suffix.view(); break;
-        case 1007007: text = props.Surname.view(); break;
-        case 1007008: text = props.Title.view(); break;
-        case 1007009: text = props.Track1Data.view(); break;
-        case 1007010: text = props.Track1DiscretionaryData.view(); break;
-        case 1007011: text = props.Track2Data.view(); break;
-        case 1007012: text = props.Track2DiscretionaryData.view(); break;
-        case 1007013: text = props.Track3Data.view(); break;
-        case 1007014: text = props.Track4Data.view(); break;
-        case 1007015: text = props.AdditionalSecurityInformation.view(); break;
-        case 1007016: text = props.CapCardAuthentication.view(); break;
-        case 1007017: text = props.CardAuthenticationData.view(); break;
-        case 1007018: text = props.CardPropertyList.view(); break;
-        case 1007019: text = props.CardType.view(); break;
-        case 1007020: text = props.CardTypeList.view(); break;
-        case 1007021: text = props.Track1EncryptedData.view(); break;
-        case 1007022: text = props.Track2EncryptedData.view(); break;
-        case 1007023: text = props.Track3EncryptedData.view(); break;
-        case 1007024: text = props.Track4EncryptedData.view(); break;
+        case PIDX_CheckHealthText: text = props.CheckHealthText.view(); break;
+        case PIDX_DeviceDescription: text = props.DeviceDescription.view(); break;
+        case PIDX_DeviceName: text = props.DeviceName.view(); break;
+        case PIDX_ServiceObjectDescription: text = kServiceObjectDescription; break;
+        case PIDXMsr_AccountNumber: text = props.AccountNumber.view(); break;
+        case PIDXMsr_ExpirationDate: text = props.ExpirationDate.view(); break;
+        case PIDXMsr_FirstName: text = props.FirstName.view(); break;
+        case PIDXMsr_MiddleInitial: text = props.MiddleInitial.view(); break;
+        case PIDXMsr_ServiceCode: text = props.ServiceCode.view(); break;
+        case PIDXMsr_Suffix: text = props.Suffix.view(); break;
+        case PIDXMsr_Surname: text = props.Surname.view(); break;
+        case PIDXMsr_Title: text = props.Title.view(); break;
+        case PIDXMsr_Track1Data: text = props.Track1Data.view(); break;
+        case PIDXMsr_Track1DiscretionaryData: text = props.Track1DiscretionaryData.view(); break;
+        case PIDXMsr_Track2Data: text = props.Track2Data.view(); break;
+        case PIDXMsr_Track2DiscretionaryData: text = props.Track2DiscretionaryData.view(); break;
+        case PIDXMsr_Track3Data: text = props.Track3Data.view(); break;
+        case PIDXMsr_Track4Data: text = props.Track4Data.view(); break;
+        case PIDXMsr_AdditionalSecurityInformation: text = props.AdditionalSecurityInformation.view(); break;
+        case PIDXMsr_CapCardAuthentication: text = props.CapCardAuthentication.view(); break;
+        case PIDXMsr_CardAuthenticationData: text = props.CardAuthenticationData.view(); break;
+        case PIDXMsr_CardPropertyList: text = props.CardPropertyList.view(); break;
+        case PIDXMsr_CardType: text = props.CardType.view(); break;
+        case PIDXMsr_CardTypeList: text = props.CardTypeList.view(); break;
+        case PIDXMsr_Track1EncryptedData: text = props.Track1EncryptedData.view(); break;
+        case PIDXMsr_Track2EncryptedData: text = props.Track2EncryptedData.view(); break;
+        case PIDXMsr_Track3EncryptedData: text = props.Track3EncryptedData.view(); break;
+        case PIDXMsr_Track4EncryptedData: text = props.Track4EncryptedData.view(); break;
         case PIDXMsr_WriteCardType: text = props.WriteCardType.view(); break;
         default: break;  // an empty string
     }
