@@ -24,9 +24,10 @@ wine_prefix_start() {
   [ -f "$WINEPREFIX/system.reg" ] || fresh=1
   wineserver -p
   wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
+  # Wine's own fonts (Marlett draws the caption buttons), also into an older prefix.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   if [ "$fresh" = 1 ]; then
-    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   fi
   if [ -z "${DISPLAY:-}" ]; then
