@@ -13,7 +13,7 @@ constexpr size_t kSecureTrackWidth = 112;
 constexpr size_t kCipherBlock = 8;
 const char kSimulatedSerial[] = "NVK-SIM-00000042";
 
-// FNV-1a over the tracks: the seed of every derived block, so the same card
+// FNV-1a over the tracks: the start of every derived block, so the same card
 // always produces the same report.
 uint32_t CardFingerprint(const SwipeTracks& tracks) {
     uint32_t hash = 2166136261u;
@@ -27,7 +27,7 @@ uint32_t CardFingerprint(const SwipeTracks& tracks) {
 // A small deterministic keystream (xorshift32); stands in for the reader's cipher.
 class KeyStream {
 public:
-    explicit KeyStream(uint32_t seed) : state_(seed ? seed : 0x9E3779B9u) {}
+    explicit KeyStream(uint32_t start) : state_(start ? start : 0x9E3779B9u) {}
     uint8_t Next() {
         state_ ^= state_ << 13;
         state_ ^= state_ >> 17;
