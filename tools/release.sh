@@ -11,7 +11,7 @@
 #     include/                      Vorlex.h VorlexSimulator.h
 #     lib/x86/Vorlex.lib            import library of the 32-bit Vorlex.dll (decorated stdcall names)
 #     lib/x64/Vorlex.lib            import library of the 64-bit Vorlex.dll
-#     docs/                         user-guide.md, examples/vorlex_example.c
+#     docs/                         user-guide.md, examples/vorlex_example.c, images/swipebench.png
 #
 #   tools/release.sh [WIN32_BUILD_DIR [WIN64_BUILD_DIR]]   defaults: build/win32 build/win64
 #   RELEASE_OUT=dir                                        where the archive goes (default: dist)
@@ -165,7 +165,7 @@ library, our MSR control object and the SwipeBench test utility.
   include\\    Vorlex.h, VorlexSimulator.h (C interface of Vorlex.dll)
   lib\\x86\\    Vorlex.lib, import library of x86\\Vorlex.dll (GNU format, mingw-w64)
   lib\\x64\\    Vorlex.lib, import library of x64\\Vorlex.dll (GNU format, mingw-w64)
-  docs\\       user-guide.md, examples\\vorlex_example.c
+  docs\\       user-guide.md (with images\\), examples\\vorlex_example.c
   SHA256SUMS  SHA-256 of every file above (sha256sum -c SHA256SUMS)
 
 Installing (from an administrator command prompt)
@@ -217,6 +217,10 @@ stage_arch "$WIN64_DIR" x64 "$SWIPEBENCH_X64"
 cp reader/Vorlex.h reader/VorlexSimulator.h "$STAGE/include/"
 cp docs/user-guide.md "$STAGE/docs/"
 cp docs/examples/vorlex_example.c "$STAGE/docs/examples/"
+if [ -f docs/images/swipebench.png ]; then  # the guide shows it
+  mkdir -p "$STAGE/docs/images"
+  cp docs/images/swipebench.png "$STAGE/docs/images/"
+fi
 write_readme
 
 (cd "$STAGE" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
