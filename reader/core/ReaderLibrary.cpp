@@ -273,7 +273,9 @@ int32_t ReaderLibrary::SendCommand(const char* command, int32_t mode, char* repl
             char work[kReportBufferSize];
             BytesToHex(commandReply_, commandReply_[2], work, sizeof work, true);
             if (replyText != nullptr && replyCapacity > 0) {
-                norvik::CopyBounded(replyText, static_cast<size_t>(replyCapacity), work);
+                // Cut at a whole byte: never half of a hexadecimal pair.
+                const size_t fits = (static_cast<size_t>(replyCapacity) - 1) & ~static_cast<size_t>(1);
+                norvik::CopyBounded(replyText, fits + 1, work);
             }
             return VORLEX_OK;
         }

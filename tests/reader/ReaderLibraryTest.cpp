@@ -323,6 +323,9 @@ TEST_F(ReaderLibraryTest, CommandsTravelAsFeatureReports) {
     char small[9];
     ASSERT_EQ(library_.SendCommand("01", 0, small, sizeof small), VORLEX_OK);
     EXPECT_STREQ(small, "ABABABAB");
+    char odd[8];  // room for three whole bytes, not three and a half
+    ASSERT_EQ(library_.SendCommand("01", 0, odd, sizeof odd), VORLEX_OK);
+    EXPECT_STREQ(odd, "ABABAB");
     const uint8_t empty[] = {0x00, 0x05, 0x00};
     bus_.SetFeatureReply(empty, sizeof empty);
     ASSERT_EQ(library_.SendCommand("01", 0, reply, sizeof reply), VORLEX_OK);
