@@ -149,6 +149,25 @@ TEST_F(EndToEndTest, LifeCycleThroughTheControlObject) {
     EXPECT_EQ(msr_.Method(DISPID_NORVIKMSR_CLOSE), 0);
 }
 
+TEST_F(EndToEndTest, ReaderKindReadsTheSameAsANumberOrAString) {
+    for (const bool asString : {false, true}) {
+        HKEY key = nullptr;
+        const std::string path = std::string(kMsrKey) + "\\Norvik_MSR-2";
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        if (asString) {
+            SetString(key, "DeviceType", "1");
+        } else {
+            const DWORD kind = 1;
+            RegSetValueExA(key, "DeviceType", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kind), sizeof kind);
+        }
+        RegCloseKey(key);
+        ASSERT_EQ(msr_.Open("E2ELane2"), 0) << (asString ? "string" : "number");
+        EXPECT_EQ(msr_.Number(DISPID_NORVIKMSR_CAPDATAENCRYPTION), 2);  // an encrypting reader
+        EXPECT_NE(msr_.Number(DISPID_NORVIKMSR_CAPTRACKDATAMASKING), 0);
+        EXPECT_EQ(msr_.Method(DISPID_NORVIKMSR_CLOSE), 0);
+    }
+}
+
 TEST_F(EndToEndTest, CardModeDataAndErrorEvents) {
     Ready("E2ELane1", VORLEX_PID_BASIC_SWIPE, 338);
     ASSERT_EQ(VorlexSimSwipeTracks(kCard1, kCard2, "", 0, 0, 0, 0), 0);
