@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "LatencyReport.h"
 #include "core/CardDecoder.h"
 #include "core/ReaderLibrary.h"
 #include "sim/SimulatedHidBus.h"
@@ -63,9 +64,7 @@ void SwipeToCallback(benchmark::State& state) {
         return;
     }
     const auto report = BankCardReport(VORLEX_PID_SECURE_SWIPE, 887);
-    std::vector<double> latenciesUs;
-    latenciesUs.reserve(1 << 20);
-    uint64_t allocations = 0;
+    bench::LatencyReport latencies;
     for (auto _ : state) {
         const int64_t before = arrivals.load(std::memory_order_acquire);
         const uint64_t allocationsBefore = bench::AllocationCount();
@@ -73,17 +72,10 @@ void SwipeToCallback(benchmark::State& state) {
         bus.Swipe(report.data(), 887);
         while (arrivals.load(std::memory_order_acquire) == before) std::this_thread::yield();
         const Clock::time_point arrived{Clock::duration{arrivedAt.load(std::memory_order_relaxed)}};
-        allocations += bench::AllocationCount() - allocationsBefore;
-        latenciesUs.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
+        latencies.Add(arrived - sent, bench::AllocationCount() - allocationsBefore);
     }
     library.CloseDevice();
-    std::sort(latenciesUs.begin(), latenciesUs.end());
-    if (!latenciesUs.empty()) {
-        state.counters["median_us"] = latenciesUs[latenciesUs.size() / 2];
-        state.counters["p99_us"] = latenciesUs[latenciesUs.size() * 99 / 100];
-    }
-    state.counters["allocs_per_swipe"] =
-        static_cast<double>(allocations) / static_cast<double>(std::max<size_t>(latenciesUs.size(), 1));
+    latencies.Publish(state);
 }
 BENCHMARK(SwipeToCallback)->UseRealTime();
 

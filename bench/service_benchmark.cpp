@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "LatencyReport.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
 #include "card_input/ControlObject.h"
@@ -76,9 +77,7 @@ void SwipeToDataEvent(benchmark::State& state) {
         return;
     }
 
-    std::vector<double> latenciesUs;
-    latenciesUs.reserve(1 << 20);
-    uint64_t allocations = 0;
+    bench::LatencyReport latencies;
     for (auto _ : state) {
         const int64_t before = events.arrivals.load(std::memory_order_acquire);
         const uint64_t allocationsBefore = bench::AllocationCount();
@@ -87,17 +86,10 @@ void SwipeToDataEvent(benchmark::State& state) {
                              0, 0, 0, 0);
         while (events.arrivals.load(std::memory_order_acquire) == before) std::this_thread::yield();
         const Clock::time_point arrived{Clock::duration{events.arrivedAt.load(std::memory_order_relaxed)}};
-        allocations += bench::AllocationCount() - allocationsBefore;
-        latenciesUs.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
+        latencies.Add(arrived - sent, bench::AllocationCount() - allocationsBefore);
     }
     service.CloseService(&rc);
-    std::sort(latenciesUs.begin(), latenciesUs.end());
-    if (!latenciesUs.empty()) {
-        state.counters["median_us"] = latenciesUs[latenciesUs.size() / 2];
-        state.counters["p99_us"] = latenciesUs[latenciesUs.size() * 99 / 100];
-    }
-    state.counters["allocs_per_swipe"] =
-        static_cast<double>(allocations) / static_cast<double>(std::max<size_t>(latenciesUs.size(), 1));
+    latencies.Publish(state);
 }
 BENCHMARK(SwipeToDataEvent)->UseRealTime();
 
