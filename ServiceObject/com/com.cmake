@@ -4,14 +4,6 @@ if(WIN32)
   set(NORVIK_COM_DIR ${CMAKE_CURRENT_LIST_DIR})
   set(NORVIK_COM_GENERATED ${CMAKE_CURRENT_BINARY_DIR}/com_generated)
   file(MAKE_DIRECTORY ${NORVIK_COM_GENERATED})
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(NORVIK_WIDL_ARCH --win64)
-    set(NORVIK_WIDL_LIBS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
-  else()
-    set(NORVIK_WIDL_ARCH --win32)
-    set(NORVIK_WIDL_LIBS /usr/lib/i386-linux-gnu/wine/i386-windows)
-  endif()
-  set(NORVIK_WIDL_COMMAND ${NORVIK_WIDL} ${NORVIK_WIDL_ARCH} -I/usr/include/wine/wine/windows)
   set(NORVIK_IDL ${NORVIK_COM_DIR}/NorvikMSRSO.idl)
 
   # widl writes one output per call.
@@ -22,7 +14,7 @@ if(WIN32)
     COMMAND ${NORVIK_WIDL_COMMAND} -u -o ${NORVIK_COM_GENERATED}/NorvikMSRSO_i.c ${NORVIK_IDL}
     DEPENDS ${NORVIK_IDL} VERBATIM)
   add_custom_command(OUTPUT ${NORVIK_COM_GENERATED}/NorvikMSRSO.tlb
-    COMMAND ${NORVIK_WIDL_COMMAND} -L${NORVIK_WIDL_LIBS} -t
+    COMMAND ${NORVIK_WIDL_COMMAND} -L${NORVIK_WIDL_TYPELIBS} -t
             -o ${NORVIK_COM_GENERATED}/NorvikMSRSO.tlb ${NORVIK_IDL}
     DEPENDS ${NORVIK_IDL} VERBATIM)
 
