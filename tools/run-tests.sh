@@ -88,7 +88,7 @@ windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR [ctest args...]
 }
 
 win32() { windows win32 cmake/mingw-i686.cmake build/win32; }
-win64() { windows win64 cmake/mingw-x86_64.cmake build/win64 -L win64; }
+win64() { windows win64 cmake/mingw-x86_64.cmake build/win64; }
 package() { bash tools/package.sh; }
 # The release archive, installed into a fresh prefix and used from there.
 release() { bash tools/release.sh && bash tests/windows_release/install-test.sh; }
