@@ -1,6 +1,7 @@
 // The four standard entry points of the in-process server.
 #include "com/ClassFactory.h"
 #include "com/NorvikMSRSOModule.h"
+#include "Vorlex.h"
 
 using norvik::com::CClassFactory;
 using norvik::com::CNorvikMSRSOModule;
@@ -18,7 +19,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     return CClassFactory::Create(*entry, riid, ppv);
 }
 
-STDAPI DllCanUnloadNow() { return CNorvikMSRSOModule::CanUnload() ? S_OK : S_FALSE; }
+// Also pinned while a reader is open: unloading would take Vorlex.dll, and
+// with it the code of the reader's running read thread, out of the process
+// (an instance destroyed while enabled leaves the reader open).
+STDAPI DllCanUnloadNow() {
+    int32_t deviceState = 0;
+    VorlexGetDeviceState(&deviceState);
+    return CNorvikMSRSOModule::CanUnload() && deviceState == 0 ? S_OK : S_FALSE;
+}
 
 STDAPI DllRegisterServer() { return norvik::com::RegisterServer(); }
 

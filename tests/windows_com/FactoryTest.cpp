@@ -1,6 +1,8 @@
 // The server's entry points, class factory and module lifetime, and the COM
 // identity of an instance, aggregated or not.
 #include "ComTestSupport.h"
+#include "Vorlex.h"
+#include "VorlexSimulator.h"
 
 namespace norvik::com::testing {
 namespace {
@@ -53,6 +55,18 @@ TEST_F(FactoryTest, CanUnloadOnlyWithoutInstancesAndServerLocks) {
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(S_OK, server_.CanUnloadNow());
     EXPECT_EQ(0u, factory.detach()->Release());
+}
+
+TEST_F(FactoryTest, AnOpenReaderPinsTheServer) {
+    VorlexSimEnable(1);
+    VorlexSimReset();
+    VorlexSimAttach(VORLEX_VENDOR_ID, VORLEX_PID_BASIC_SWIPE, 338, 64);
+    ASSERT_EQ(0, VorlexOpenDevice(""));
+    EXPECT_EQ(S_FALSE, server_.CanUnloadNow());  // its read thread runs in Vorlex.dll
+    VorlexCloseDevice();
+    EXPECT_EQ(S_OK, server_.CanUnloadNow());
+    VorlexSimReset();
+    VorlexSimEnable(0);
 }
 
 TEST_F(FactoryTest, InstanceAnswersItsInterfacesWithOneIdentity) {
