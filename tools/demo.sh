@@ -5,6 +5,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 bash tools/setup-debian.sh
+mkdir -p build
 GENERATOR=()
 command -v ninja >/dev/null && GENERATOR=(-G Ninja)
 cmake -S . -B build/win32 "${GENERATOR[@]}" -DCMAKE_BUILD_TYPE=Release \
