@@ -272,9 +272,7 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
             std::lock_guard<std::mutex> lock(ps.mutex);
             // First, so that the notifications of the next two calls find the device disabled.
             props.DeviceEnabled = false;
-            ps.ring.accepting = false;
-            ps.ring.count = 0;  // swipes not yet processed go with the device
-            ps.changed.notify_all();
+            ps.CloseSwipeRing();  // swipes not yet processed go with the device
         }
         VorlexClearBuffer();
         VorlexCloseDevice();
@@ -307,9 +305,7 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
         if (wrongKind) {
             props.DeviceEnabled = false;
             props.State = OPOS_S_ERROR;
-            ps.ring.accepting = false;
-            ps.ring.count = 0;
-            ps.changed.notify_all();
+            ps.CloseSwipeRing();
         }
     }
     if (wrongKind) {
@@ -356,10 +352,8 @@ void ServiceObjectCore::Impl::StopEventThread() {
         ps.eventThreadOwner = nullptr;
         // Nobody drains the ring any more: a read thread waiting for room must
         // not wait for ever (the owner may go without being disabled).
-        ps.ring.accepting = false;
-        ps.ring.count = 0;
+        ps.CloseSwipeRing();
         thread = std::move(ps.eventThread);
-        ps.changed.notify_all();
     }
     thread.join();
 }

@@ -77,6 +77,14 @@ struct ProcessState {
     bool eventThreadStop = false;
     const ServiceObjectCore::Impl* eventThreadOwner = nullptr;
     const ServiceObjectCore::Impl* eventThreadUser = nullptr;  // instance being served now
+
+    // Stops taking swipes and drops those not yet processed; a read thread
+    // waiting for room returns. With the mutex held.
+    void CloseSwipeRing() {
+        ring.accepting = false;
+        ring.count = 0;
+        changed.notify_all();
+    }
 };
 
 ProcessState& Process();

@@ -15,7 +15,8 @@
 #include "platform/InMemoryClaimMemory.h"
 #include "platform/InMemoryRegistryView.h"
 #include "support/FakeControl.h"
-#include "support/Opos.h"
+#include "common/OposProperties.h"
+#include "properties/PropertyBlock.h"
 
 namespace norvik::test {
 
