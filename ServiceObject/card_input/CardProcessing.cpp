@@ -2,15 +2,19 @@
 // verdict. The callback only copies the swipe and clears the reader; the
 // verdict, queueing and delivery run on the event thread, so that the
 // reader's read thread never waits for the control object.
+#include <chrono>
 #include <cstring>
 
 #include "card_input/TrackParser.h"
+#include "common/SecureWipe.h"
 #include "framework/ServiceObjectImpl.h"
 
 namespace norvik {
 namespace {
 
 constexpr int32_t kFailedTrackStatus = 1;
+// How often a read thread waiting for room in the ring looks whether its reader is being closed.
+constexpr std::chrono::milliseconds kReaderClosingPoll{20};
 
 bool TrackSelected(int32_t tracksToRead, int track) { return (tracksToRead & (1 << track)) != 0; }
 
@@ -22,8 +26,18 @@ void ServiceObjectCore::Impl::OnCardDataStateChanged(int32_t state) {
     {
         std::unique_lock<std::mutex> lock(ps.mutex);
         if (ps.current == nullptr || !ps.current->props.DeviceEnabled) return;
-        // Wait for room rather than drop a swipe; disabling ends the wait.
-        ps.changed.wait(lock, [&] { return !ps.ring.accepting || ps.ring.count < kSwipeRingCapacity; });
+        // Wait for room rather than drop a swipe; disabling ends the wait. So
+        // does closing the reader from anywhere else (a failed command): the
+        // closer waits for this thread, and the event thread that would make
+        // room may be waiting in the control object for that same closer.
+        while (ps.ring.accepting && ps.ring.count >= kSwipeRingCapacity) {
+            if (ps.changed.wait_for(lock, kReaderClosingPoll) == std::cv_status::timeout) {
+                lock.unlock();
+                const bool readerClosing = VorlexGetDeviceState(nullptr) == 0;
+                lock.lock();
+                if (readerClosing) return;
+            }
+        }
         if (!ps.ring.accepting) return;
         SwipeRing::Entry& entry =
             ps.ring.entries[(ps.ring.head + ps.ring.count) % kSwipeRingCapacity];
@@ -35,27 +49,51 @@ void ServiceObjectCore::Impl::OnCardDataStateChanged(int32_t state) {
     VorlexClearBuffer();
 }
 
-void ServiceObjectCore::Impl::EventThreadProc() {
+namespace {
+thread_local EventThread* t_eventThread = nullptr;
+}  // namespace
+
+EventThread* CurrentEventThread() { return t_eventThread; }
+
+bool ServiceObjectCore::Impl::LetGo() {
+    const EventThread* self = t_eventThread;
+    return self != nullptr && self->user == nullptr;
+}
+
+bool ServiceObjectCore::Impl::LetGoSinceCall() {
+    std::lock_guard<std::mutex> lock(Process().mutex);
+    return LetGo();
+}
+
+void ServiceObjectCore::Impl::EventThreadProc(EventThread* self) {
+    t_eventThread = self;
     ProcessState& ps = Process();
+    // The swipe at hand; wiped once processed, so no card stays on this stack.
+    VorlexCardData processing;
     std::unique_lock<std::mutex> lock(ps.mutex);
     for (;;) {
-        ps.changed.wait(lock, [&] { return ps.eventThreadStop || ps.ring.count > 0; });
-        if (ps.eventThreadStop) return;
-        const SwipeRing::Entry& entry = ps.ring.entries[ps.ring.head];
-        std::memcpy(&ps.processing, &entry.record, sizeof ps.processing);
+        ps.changed.wait(lock, [&] { return ps.eventThread.get() != self || ps.ring.count > 0; });
+        if (ps.eventThread.get() != self) break;  // stopped, or let go of
+        SwipeRing::Entry& entry = ps.ring.entries[ps.ring.head];
+        std::memcpy(&processing, &entry.record, sizeof processing);
+        SecureWipe(&entry.record, sizeof entry.record);
         const int32_t fetchResult = entry.fetchResult;
         ps.ring.head = (ps.ring.head + 1) % kSwipeRingCapacity;
         --ps.ring.count;
         ps.changed.notify_all();
         Impl* instance = ps.current;
-        if (instance == nullptr || !instance->props.DeviceEnabled) continue;
-        ps.eventThreadUser = instance;
-        lock.unlock();
-        instance->ProcessCardData(ps.processing, fetchResult);
-        lock.lock();
-        ps.eventThreadUser = nullptr;
+        if (instance != nullptr && instance->props.DeviceEnabled) {
+            self->user = instance;
+            lock.unlock();
+            instance->ProcessCardData(processing, fetchResult);
+            lock.lock();
+            self->user = nullptr;
+        }
+        SecureWipe(&processing, sizeof processing);
         ps.changed.notify_all();
     }
+    self->finished = true;
+    ps.changed.notify_all();
 }
 
 void ServiceObjectCore::Impl::ProcessCardData(const VorlexCardData& record, int32_t fetchResult) {
@@ -73,6 +111,7 @@ void ServiceObjectCore::Impl::ProcessCardData(const VorlexCardData& record, int3
             // The handler still sees the previous swipe's properties.
             int32_t errorResponse = OPOS_ER_CLEAR;
             Fire_ErrorEvent(OPOS_E_FAILURE, OPOS_SUCCESS, OPOS_EL_INPUT, &errorResponse);
+            if (LetGoSinceCall()) return;
             ClearInputProperties(&scratch);
             ClearInput(&scratch);
             return;
@@ -99,7 +138,7 @@ void ServiceObjectCore::Impl::ProcessCardData(const VorlexCardData& record, int3
                 int32_t errorResponse = OPOS_ER_CLEAR;
                 Fire_ErrorEvent(OPOS_E_EXTENDED, codes[0] + 256 * codes[1] + 65536 * codes[2],
                                 OPOS_EL_INPUT, &errorResponse);
-                if (!anyClean) return;
+                if (LetGoSinceCall() || !anyClean) return;
             }
         }
         std::lock_guard<std::mutex> lock(ps.mutex);

@@ -40,7 +40,23 @@ int FrozenArguments(FrozenEvent& entry, EventArgument (&arguments)[4]) {
 void ServiceObjectCore::Impl::Deliver(std::shared_ptr<ControlObject> control, const char* name,
                                       const EventArgument* arguments, int count) {
     // The control object stays alive for this call even if it is dropped meanwhile.
-    if (control) control->Call(name, arguments, count);
+    if (!control) return;
+    EventThread* self = CurrentEventThread();
+    if (self == nullptr) {
+        control->Call(name, arguments, count);
+        return;
+    }
+    // The control object may make this thread wait for the application's
+    // thread; meanwhile that thread must not wait for this one (see StopEventThread).
+    ProcessState& ps = Process();
+    {
+        std::lock_guard<std::mutex> lock(ps.mutex);
+        self->inCall = true;
+    }
+    control->Call(name, arguments, count);
+    std::lock_guard<std::mutex> lock(ps.mutex);
+    self->inCall = false;
+    ps.changed.notify_all();
 }
 
 void ServiceObjectCore::Impl::Fire(FrozenEvent::Kind kind, const char* name,
@@ -120,7 +136,8 @@ void ServiceObjectCore::Impl::FireEnqueuedDataEvents() {
         bool autoDisable;
         {
             std::lock_guard<std::mutex> lock(ps.mutex);
-            if (ps.current != instance) return;  // the instance was replaced meanwhile
+            // The instance was replaced, or let go of this thread, meanwhile.
+            if (LetGo() || ps.current != instance) return;
             autoDisable = instance->props.AutoDisable;
         }
         if (autoDisable) {

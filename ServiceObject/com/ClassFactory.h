@@ -20,6 +20,7 @@ private:
     explicit CClassFactory(const ClassEntry& entry) noexcept : entry_(entry) {}
     ~CClassFactory() = default;
 
+    ModuleReference module_;  // a class object held by a client keeps the server loaded
     LONG refs_ = 1;
     const ClassEntry& entry_;
 };

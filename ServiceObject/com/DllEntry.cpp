@@ -2,6 +2,7 @@
 #include "com/ClassFactory.h"
 #include "com/NorvikMSRSOModule.h"
 #include "Vorlex.h"
+#include "framework/ServiceObjectCore.h"
 
 using norvik::com::CClassFactory;
 using norvik::com::CNorvikMSRSOModule;
@@ -21,11 +22,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 
 // Also pinned while a reader is open: unloading would take Vorlex.dll, and
 // with it the code of the reader's running read thread, out of the process
-// (an instance destroyed while enabled leaves the reader open).
+// (an instance destroyed while enabled leaves the reader open). Likewise
+// while an event thread that an instance let go of, inside a call to the
+// control object, has not finished.
 STDAPI DllCanUnloadNow() {
     int32_t deviceState = 0;
     VorlexGetDeviceState(&deviceState);
-    return CNorvikMSRSOModule::CanUnload() && deviceState == 0 ? S_OK : S_FALSE;
+    if (!CNorvikMSRSOModule::CanUnload() || deviceState != 0) return S_FALSE;
+    return norvik::ServiceObjectCore::EventThreadsRunning() ? S_FALSE : S_OK;
 }
 
 STDAPI DllRegisterServer() { return norvik::com::RegisterServer(); }

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "com/NorvikMSRSOModule.h"
+
 namespace norvik::com {
 
 // How one item is referenced and released.
@@ -95,6 +97,7 @@ private:
         for (const T& item : items_) Item::Release(item);
     }
 
+    ModuleReference module_;  // a live enumerator runs this module's code
     LONG refs_ = 1;
     std::vector<T> items_;
     size_t position_;

@@ -25,7 +25,7 @@ ClaimResult ClaimName(ClaimMemory& memory, std::string_view name) {
     // since a cut name would claim another device.
     if (name.empty() || name.size() >= kClaimSlotSize) return ClaimResult::NameTooLong;
     ClaimResult result = ClaimResult::Unavailable;
-    memory.Access([&](Table& table) {
+    const ClaimAccess access = memory.Access([&](Table& table) {
         for (size_t slot = 0; slot < kClaimSlotCount; ++slot) {
             if (Holds(table, slot, name)) {
                 result = ClaimResult::HeldElsewhere;
@@ -43,6 +43,7 @@ ClaimResult ClaimName(ClaimMemory& memory, std::string_view name) {
         }
         result = ClaimResult::TableFull;
     });
+    if (access.status() == ClaimAccess::TimedOut) return ClaimResult::TimedOut;
     return result;
 }
 
@@ -54,11 +55,12 @@ void ReleaseName(ClaimMemory& memory, std::string_view name) {
     });
 }
 
-bool IsNameClaimed(ClaimMemory& memory, std::string_view name) {
+bool IsNameClaimed(ClaimMemory& memory, std::string_view name, ClaimAccess* access) {
     bool claimed = false;
-    memory.Access([&](Table& table) {
+    const ClaimAccess result = memory.Access([&](Table& table) {
         for (size_t slot = 0; slot < kClaimSlotCount; ++slot) claimed = claimed || Holds(table, slot, name);
     });
+    if (access) *access = result;
     return claimed;
 }
 

@@ -86,8 +86,16 @@ ServiceObjectCore::Impl::~Impl() {
         }
     }
     StopEventThread();
+    // An event thread serving this instance for another owner: wait while it
+    // runs our code, but not while it calls the control object, which may be
+    // waiting for this very thread; it then never comes back to us.
     std::unique_lock<std::mutex> lock(ps.mutex);
-    ps.changed.wait(lock, [&] { return ps.eventThreadUser != this; });
+    EventThread* serving = nullptr;
+    ps.changed.wait(lock, [&] {
+        serving = ps.eventThread.get();
+        return serving == nullptr || serving->user != this || serving->inCall;
+    });
+    if (serving != nullptr && serving->user == this) serving->user = nullptr;
 }
 
 void ServiceObjectCore::Impl::SetResult(int32_t* pRC, int32_t rc, int32_t rce) {
@@ -99,6 +107,14 @@ void ServiceObjectCore::Impl::SetResult(int32_t* pRC, int32_t rc, int32_t rce) {
 void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
                                           std::unique_ptr<ControlObject> control, int32_t* pRC) {
     ProcessState& ps = Process();
+    bool enabled;
+    {
+        std::lock_guard<std::mutex> lock(ps.mutex);
+        enabled = props.DeviceEnabled;
+    }
+    // Opening again starts over: the reader would otherwise stay open with
+    // the device marked disabled, and no later enable in the process could open it.
+    if (enabled) setDeviceEnabled(false);
     AliasTable aliases;
     LoadLDNValues(registry_, aliases);
 
@@ -152,7 +168,12 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
     props.CapStatisticsReporting = true;
     props.CapUpdateStatistics = false;
     ApplyEncryptionCapabilities(true);
-    if (GetClaimed(openDeviceName_.view())) props.ClaimedElsewhere = true;
+    ClaimAccess access = ClaimAccess::Done;
+    if (GetClaimed(openDeviceName_.view(), &access)) props.ClaimedElsewhere = true;
+    if (access.status() == ClaimAccess::TimedOut) {
+        SetResult(pRC, OPOS_E_FAILURE, kClaimTableBusy);
+        return;
+    }
     SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
     ResetStatisticsRecord(statistics_);
 }
@@ -182,9 +203,9 @@ void ServiceObjectCore::Impl::ApplyEncryptionCapabilities(bool atOpen) {
     }
 }
 
-bool ServiceObjectCore::Impl::GetClaimed(std::string_view name) {
+bool ServiceObjectCore::Impl::GetClaimed(std::string_view name, ClaimAccess* access) {
     if (props.Claimed) return false;  // our own claim never counts against us
-    return IsNameClaimed(claims_, name);
+    return IsNameClaimed(claims_, name, access);
 }
 
 void ServiceObjectCore::Impl::ClaimDevice(int32_t* pRC) {
@@ -202,6 +223,9 @@ void ServiceObjectCore::Impl::ClaimDevice(int32_t* pRC) {
         case ClaimResult::HeldElsewhere:
             props.ClaimedElsewhere = true;
             SetResult(pRC, OPOS_E_CLAIMED, OPOS_SUCCESS);
+            break;
+        case ClaimResult::TimedOut:
+            SetResult(pRC, OPOS_E_FAILURE, kClaimTableBusy);
             break;
         case ClaimResult::TableFull:
         case ClaimResult::NameTooLong:
@@ -333,30 +357,64 @@ void ServiceObjectCore::Impl::LoadXMLUPOSStatistics() {
 }
 
 void ServiceObjectCore::Impl::StartEventThread() {
+    ReapEventThreads();
     ProcessState& ps = Process();
     std::lock_guard<std::mutex> lock(ps.mutex);
     ps.eventThreadOwner = this;  // the enabled instance; only one can hold the reader
-    if (ps.eventThread.joinable()) return;
-    ps.eventThreadStop = false;
-    ps.eventThread = std::thread(&Impl::EventThreadProc);
+    if (ps.eventThread) return;
+    auto record = std::make_unique<EventThread>();
+    record->thread = std::thread(&Impl::EventThreadProc, record.get());
+    ps.eventThread = std::move(record);
 }
 
 void ServiceObjectCore::Impl::StopEventThread() {
     ProcessState& ps = Process();
-    std::thread thread;
+    std::unique_ptr<EventThread> stopped;
     {
-        std::lock_guard<std::mutex> lock(ps.mutex);
-        if (ps.eventThreadOwner != this || !ps.eventThread.joinable()) return;
-        if (ps.eventThread.get_id() == std::this_thread::get_id()) return;  // from inside an event
-        ps.eventThreadStop = true;
+        std::unique_lock<std::mutex> lock(ps.mutex);
+        if (ps.eventThreadOwner != this || !ps.eventThread) return;
+        if (ps.eventThread.get() == CurrentEventThread()) return;  // from inside an event
         ps.eventThreadOwner = nullptr;
         // Nobody drains the ring any more: a read thread waiting for room must
         // not wait for ever (the owner may go without being disabled).
         ps.CloseSwipeRing();
-        thread = std::move(ps.eventThread);
+        stopped = std::move(ps.eventThread);
+        ps.changed.notify_all();
+        // Short steps are waited for; a call to the control object is not,
+        // since the control may be waiting for this very thread. Such a
+        // thread ends on its own when the call returns, without touching the
+        // instance again, and is joined later.
+        ps.changed.wait(lock, [&] { return stopped->finished || stopped->user == nullptr || stopped->inCall; });
+        if (!stopped->finished && stopped->user != nullptr) {
+            stopped->user = nullptr;
+            ps.letGo.push_back(std::move(stopped));
+            return;
+        }
     }
-    thread.join();
+    stopped->thread.join();
 }
+
+bool ServiceObjectCore::Impl::ReapEventThreads() {
+    ProcessState& ps = Process();
+    std::vector<std::unique_ptr<EventThread>> done;
+    bool running;
+    {
+        std::lock_guard<std::mutex> lock(ps.mutex);
+        for (auto it = ps.letGo.begin(); it != ps.letGo.end();) {
+            if ((*it)->finished) {
+                done.push_back(std::move(*it));
+                it = ps.letGo.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        running = !ps.letGo.empty() || ps.eventThread != nullptr;
+    }
+    for (auto& thread : done) thread->thread.join();
+    return running;
+}
+
+bool ServiceObjectCore::EventThreadsRunning() { return Impl::ReapEventThreads(); }
 
 // The adapter's entry points forward to the instance.
 ServiceObjectCore::ServiceObjectCore(const ServiceEnvironment& environment)

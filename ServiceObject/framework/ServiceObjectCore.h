@@ -71,6 +71,11 @@ public:
     void RetrieveDeviceAuthenticationData(int32_t* pRC);
     void UpdateKey(int32_t* pRC);
 
+    // True while an event thread of the service object still runs in this
+    // process, also one that an instance let go of while it was calling the
+    // control object: the code it runs must stay loaded.
+    static bool EventThreadsRunning();
+
     class Impl;  // internal
 
 private:

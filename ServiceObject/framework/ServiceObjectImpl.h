@@ -11,8 +11,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Vorlex.h"
+#include "common/SecureWipe.h"
 #include "card_input/ControlObject.h"
 #include "framework/ClaimMemory.h"
 #include "framework/Clock.h"
@@ -56,6 +58,17 @@ struct SwipeRing {
     bool accepting = false;  // false while no device is enabled: producers stop waiting
 };
 
+// One event thread of the service object. ProcessState owns it until it has
+// been joined. A thread let go of while inside a call to the control object
+// (which may be waiting for the very thread that let go) finishes on its own
+// and is joined later; until then the module must stay loaded.
+struct EventThread {
+    std::thread thread;
+    const ServiceObjectCore::Impl* user = nullptr;  // instance being served now; null once let go
+    bool inCall = false;    // inside a call to the control object
+    bool finished = false;  // past its last step: joining returns at once
+};
+
 struct ProcessState {
     std::mutex mutex;
     std::condition_variable changed;
@@ -72,22 +85,23 @@ struct ProcessState {
     int32_t frozenLast = -1;
 
     SwipeRing ring;
-    VorlexCardData processing;  // the event thread's copy of the swipe at hand
-    std::thread eventThread;
-    bool eventThreadStop = false;
+    std::unique_ptr<EventThread> eventThread;  // the one that drains the ring
+    std::vector<std::unique_ptr<EventThread>> letGo;  // stopped while in a call, not yet joined
     const ServiceObjectCore::Impl* eventThreadOwner = nullptr;
-    const ServiceObjectCore::Impl* eventThreadUser = nullptr;  // instance being served now
 
     // Stops taking swipes and drops those not yet processed; a read thread
     // waiting for room returns. With the mutex held.
     void CloseSwipeRing() {
         ring.accepting = false;
         ring.count = 0;
+        SecureWipe(ring.entries, sizeof ring.entries);
         changed.notify_all();
     }
 };
 
 ProcessState& Process();
+// The event thread record of the calling thread; null on any other thread.
+EventThread* CurrentEventThread();
 
 class ServiceObjectCore::Impl {
 public:
@@ -102,7 +116,7 @@ public:
     void CheckHealth(int32_t level, int32_t* pRC);
     bool setDeviceEnabled(bool enable);
     static void OnDeviceStatusChanged(int32_t state);
-    bool GetClaimed(std::string_view name);  // with the mutex held
+    bool GetClaimed(std::string_view name, ClaimAccess* access);  // with the mutex held
 
     // Card input and delivery.
     static void OnCardDataStateChanged(int32_t state);
@@ -136,7 +150,19 @@ private:
     void ApplyEncryptionCapabilities(bool atOpen);
     void StartEventThread();
     void StopEventThread();
-    static void EventThreadProc();
+    static void EventThreadProc(EventThread* self);
+    // With the mutex held: true on an event thread that was let go of, or
+    // whose instance was, while it was calling out. It must then not touch
+    // the instance again.
+    static bool LetGo();
+    static bool LetGoSinceCall();  // the same, taking the mutex
+
+public:
+    // Joins event threads that were let go of and have finished; true while
+    // any event thread still runs.
+    static bool ReapEventThreads();
+
+private:
     static void Deliver(std::shared_ptr<ControlObject> control, const char* name,
                         const EventArgument* arguments, int count);
     static void Fire(FrozenEvent::Kind kind, const char* name, const EventArgument* arguments, int count);

@@ -4,10 +4,10 @@
 
 namespace norvik {
 
-bool InMemoryClaimMemory::Access(const std::function<void(char (&table)[kClaimTableSize])>& action) {
+ClaimAccess InMemoryClaimMemory::Access(const std::function<void(char (&table)[kClaimTableSize])>& action) {
     std::lock_guard<std::mutex> lock(mutex_);
     action(table_);
-    return true;
+    return ClaimAccess::Done;
 }
 
 void InMemoryClaimMemory::Reset() {

@@ -12,7 +12,7 @@ namespace norvik {
 // action (the mutex is not recursive).
 class InMemoryClaimMemory final : public ClaimMemory {
 public:
-    bool Access(const std::function<void(char (&table)[kClaimTableSize])>& action) override;
+    ClaimAccess Access(const std::function<void(char (&table)[kClaimTableSize])>& action) override;
     // Frees every slot, as a fresh start of the system would.
     void Reset();
 

@@ -18,6 +18,7 @@ enum : int32_t {
     OPOS_E_ILLEGAL = 106,
     OPOS_E_NOEXIST = 109,
     OPOS_E_FAILURE = 111,
+    OPOS_E_TIMEOUT = 112,
     OPOS_E_EXTENDED = 114,
     OPOS_S_CLOSED = 1,
     OPOS_S_IDLE = 2,
@@ -39,6 +40,10 @@ enum : int32_t {
     MSR_DE_NONE = 1,
     MSR_DE_3DEA_DUKPT = 2,
 };
+
+// ResultCodeExtended of a 111 when the claim table's lock was held elsewhere
+// beyond its bound (a hung process, most likely).
+inline constexpr int32_t kClaimTableBusy = OPOS_E_TIMEOUT;
 
 // "FLUXSCRIBE", blank, en dash (0x96 in Windows-1252), blank, "VER 01".
 inline constexpr const char kFluxScribeCapability[] = "FLUXSCRIBE \x96 VER 01";

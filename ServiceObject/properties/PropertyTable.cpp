@@ -90,8 +90,14 @@ void ServiceObjectCore::Impl::SetPropertyNumber(int32_t propIndex, int32_t numbe
         case PIDX_DeviceEnabled:
             if (flag) {
                 if (!props.Claimed) {
-                    props.DeviceEnabled = false;
                     props.ResultCode = OPOS_E_NOTCLAIMED;
+                    if (props.DeviceEnabled) {
+                        // Released while enabled: the flag goes false, and the
+                        // reader goes with it rather than stay open for good.
+                        lock.unlock();
+                        setDeviceEnabled(false);
+                        return;
+                    }
                 } else if (props.ClaimedElsewhere) {
                     props.ResultCode = OPOS_E_CLAIMED;
                 } else if (!props.DeviceEnabled) {

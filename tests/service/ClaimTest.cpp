@@ -122,6 +122,50 @@ TEST_F(ClaimTest, NameLongerThanASlotIsRefusedAndOneThatFitsIsRecordedWhole) {
     EXPECT_EQ(Claim(refused), OPOS_E_FAILURE);
 }
 
+TEST_F(ClaimTest, AHeldNameDoesNotHoldTheShorterNameItBeginsWith) {
+    const std::string longer = kDevice1 + "-Lane2";
+    registry.SetDword(kMsrKey + "\\" + longer, "DeviceType", 0);
+    Claimed(longer);
+    ServiceObjectCore& shorter = NewInstance();
+    ASSERT_EQ(Open(shorter, kDevice1), 0);
+    EXPECT_EQ(Claim(shorter), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{longer, kDevice1}));
+}
+
+// The table's lock, held beyond its bound by a hung process until it lets go.
+class HungLock final : public ClaimMemory {
+public:
+    explicit HungLock(ClaimMemory& table) : table_(table) {}
+    ClaimAccess Access(const std::function<void(char (&)[kClaimTableSize])>& action) override {
+        return hung ? ClaimAccess::TimedOut : table_.Access(action);
+    }
+    bool hung = true;
+
+private:
+    ClaimMemory& table_;
+};
+
+TEST_F(ClaimTest, AHungLockHolderFailsOpenAndClaimWithATimeoutUntilItLetsGo) {
+    HungLock lock(claims);
+    ServiceEnvironment environment{&registry, &lock, &clock};
+    ServiceObjectCore so(environment);
+    int32_t rc = -1;
+    so.OpenService("MSR", kDevice1, std::make_unique<RecordingControl>(events), &rc);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    EXPECT_EQ(Get(so, PIDX_ResultCodeExtended), OPOS_E_TIMEOUT);
+    lock.hung = false;
+    so.OpenService("MSR", kDevice1, std::make_unique<RecordingControl>(events), &rc);
+    ASSERT_EQ(rc, 0);
+    lock.hung = true;
+    EXPECT_EQ(Claim(so), OPOS_E_FAILURE);
+    EXPECT_EQ(Get(so, PIDX_ResultCodeExtended), OPOS_E_TIMEOUT);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 0);
+    lock.hung = false;
+    EXPECT_EQ(Claim(so), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, ""}));
+    so.CloseService(&rc);
+}
+
 TEST_F(ClaimTest, DestroyingTheClaimingInstanceFreesItsSlot) {
     ServiceObjectCore& first = Claimed(kDevice1);
     ServiceObjectCore& second = NewInstance();

@@ -32,12 +32,12 @@ TEST_F(FactoryTest, ClassObjectOnlyForTheServiceObjectClass) {
     EXPECT_EQ(0u, factory.detach()->Release());
 }
 
-TEST_F(FactoryTest, CanUnloadOnlyWithoutInstancesAndServerLocks) {
+TEST_F(FactoryTest, CanUnloadOnlyWithoutObjectsAndServerLocks) {
     EXPECT_EQ(S_OK, server_.CanUnloadNow());
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK, server_.GetClassObject(CLSID_NorvikMSRSOImpl, IID_IClassFactory,
                                            factory.put_void()));
-    EXPECT_EQ(S_OK, server_.CanUnloadNow());  // a class object alone does not pin the server
+    EXPECT_EQ(S_FALSE, server_.CanUnloadNow());  // a client may call the class object at any time
 
     ComPtr<IUnknown> first, second;
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, first.put_void()));
@@ -46,15 +46,37 @@ TEST_F(FactoryTest, CanUnloadOnlyWithoutInstancesAndServerLocks) {
     EXPECT_EQ(0u, first.detach()->Release());
     EXPECT_EQ(S_FALSE, server_.CanUnloadNow());
     EXPECT_EQ(0u, second.detach()->Release());
-    EXPECT_EQ(S_OK, server_.CanUnloadNow());
+    EXPECT_EQ(S_FALSE, server_.CanUnloadNow());
 
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(S_FALSE, server_.CanUnloadNow());
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(S_OK, server_.CanUnloadNow());
+    EXPECT_EQ(S_FALSE, server_.CanUnloadNow());
     EXPECT_EQ(0u, factory.detach()->Release());
+    EXPECT_EQ(S_OK, server_.CanUnloadNow());
+}
+
+TEST_F(FactoryTest, AnEnumeratorOutlivingItsObjectPinsTheServer) {
+    ComPtr<INorvikMSRSOImpl> object = CreateServiceObject();
+    ASSERT_TRUE(object);
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, object.As(&container));
+    ComPtr<IEnumConnectionPoints> points;
+    ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.put()));
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(S_OK, points->Next(1, &point, nullptr));
+    ComPtr<IEnumConnections> connections;
+    ASSERT_EQ(S_OK, point->EnumConnections(connections.put()));
+    point->Release();
+    container.reset();
+    EXPECT_EQ(0u, object.detach()->Release());
+    EXPECT_EQ(S_FALSE, server_.CanUnloadNow());
+    points.reset();
+    EXPECT_EQ(S_FALSE, server_.CanUnloadNow());
+    connections.reset();
+    EXPECT_EQ(S_OK, server_.CanUnloadNow());
 }
 
 TEST_F(FactoryTest, AnOpenReaderPinsTheServer) {
@@ -123,7 +145,6 @@ TEST_F(FactoryTest, AggregatedInstanceDelegatesToItsOuterObject) {
         EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, *refused, &result));
         EXPECT_EQ(nullptr, result);
     }
-    EXPECT_EQ(S_OK, server_.CanUnloadNow());
     ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown,
                                             reinterpret_cast<void**>(&outer.inner)));
     EXPECT_EQ(1u, outer.refs) << "the inner object must not hold its outer object";
@@ -148,8 +169,8 @@ TEST_F(FactoryTest, AggregatedInstanceDelegatesToItsOuterObject) {
     object.reset();
     EXPECT_EQ(1u, outer.refs);
     EXPECT_EQ(0u, outer.inner->Release());
-    EXPECT_EQ(S_OK, server_.CanUnloadNow());
     EXPECT_EQ(0u, factory.detach()->Release());
+    EXPECT_EQ(S_OK, server_.CanUnloadNow());
 }
 
 // Through the vtable a missing out-pointer is refused, not written through.

@@ -4,6 +4,8 @@
 //   claim_memory_child TABLE LOCK write-and-die SLOT TEXT
 //                                                      the same, then ends while holding the lock
 //   claim_memory_child TABLE LOCK increment COUNT GO   waits for event GO, then increments COUNT times
+//   claim_memory_child TABLE LOCK hold SLOT EVENT      holds the lock: signals EVENT.Held, then waits
+//                                                      for EVENT.Release (a hung process, until then)
 #include <windows.h>
 
 #include <cstdlib>
@@ -47,6 +49,20 @@ int main(int argc, char** argv) {
             if (!norvik::claimtest::IncrementCounter(claims)) return kUnavailable;
         }
         return kOk;
+    }
+
+    if (command == "hold") {
+        const std::string event = argv[5];
+        HANDLE held = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, (event + ".Held").c_str());
+        HANDLE release = ::OpenEventA(SYNCHRONIZE, FALSE, (event + ".Release").c_str());
+        if (held == nullptr || release == nullptr) return kNoStartSignal;
+        const bool ran = static_cast<bool>(claims.Access([&](char(&)[norvik::kClaimTableSize]) {
+            ::SetEvent(held);
+            ::WaitForSingleObject(release, 60000);
+        }));
+        ::CloseHandle(held);
+        ::CloseHandle(release);
+        return ran ? kOk : kUnavailable;
     }
 
     const int slot = SlotIndex(argv[4]);

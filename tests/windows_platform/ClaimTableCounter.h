@@ -20,11 +20,11 @@ inline uint32_t ReadCounter(const char (&table)[kClaimTableSize]) {
 }
 
 inline bool IncrementCounter(ClaimMemory& claims) {
-    return claims.Access([](char(&table)[kClaimTableSize]) {
+    return static_cast<bool>(claims.Access([](char(&table)[kClaimTableSize]) {
         const uint32_t value = ReadCounter(table) + 1;
         ::SwitchToThread();
         std::memcpy(table, &value, sizeof value);
-    });
+    }));
 }
 
 }  // namespace norvik::claimtest

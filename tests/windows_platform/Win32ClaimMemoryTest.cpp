@@ -1,6 +1,8 @@
 #include "platform/win32/Win32ClaimMemory.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -156,14 +158,63 @@ TEST(Win32ClaimMemory, ALockAbandonedByADeadProcessStillGrantsAccess) {
 
 TEST(Win32ClaimMemory, RefusesAccessWhenTheTableCannotBeCreated) {
     const TableNames names = UniqueNames();
-    HANDLE squatter = ::CreateEventA(nullptr, TRUE, FALSE, names.table.c_str());  // an object of another kind
+    // An object of another kind under the table's name.
+    HANDLE squatter = ::CreateEventA(nullptr, TRUE, FALSE, ("Global\\" + names.table).c_str());
     ASSERT_NE(squatter, nullptr);
     Win32ClaimMemory claims(names.table, names.lock);
     bool ran = false;
     EXPECT_FALSE(claims.IsAvailable());
-    EXPECT_FALSE(claims.Access([&](char(&)[kClaimTableSize]) { ran = true; }));
+    EXPECT_EQ(claims.Access([&](char(&)[kClaimTableSize]) { ran = true; }).status(), ClaimAccess::Unavailable);
     EXPECT_FALSE(ran);
     ::CloseHandle(squatter);
+}
+
+TEST(Win32ClaimMemory, AProcessHoldingTheLockMakesAccessTimeOutUntilItLetsGo) {
+    const TableNames names = UniqueNames();
+    Win32ClaimMemory claims(names.table, names.lock, 200);
+    const std::string event = names.table + ".Hold";
+    HANDLE held = ::CreateEventA(nullptr, TRUE, FALSE, (event + ".Held").c_str());
+    HANDLE release = ::CreateEventA(nullptr, TRUE, FALSE, (event + ".Release").c_str());
+    ASSERT_TRUE(held && release);
+    ChildProcess hung(names, {"hold", "0", event});
+    ASSERT_TRUE(hung.Started());
+    ASSERT_EQ(::WaitForSingleObject(held, kChildTimeoutMilliseconds), WAIT_OBJECT_0);
+
+    bool ran = false;
+    EXPECT_EQ(claims.Access([&](char(&)[kClaimTableSize]) { ran = true; }).status(), ClaimAccess::TimedOut);
+    EXPECT_FALSE(ran);
+    ::SetEvent(release);
+    EXPECT_EQ(hung.Wait(), 0);
+    EXPECT_TRUE(claims.Access([&](char(&)[kClaimTableSize]) { ran = true; }));
+    EXPECT_TRUE(ran);
+    ::CloseHandle(held);
+    ::CloseHandle(release);
+}
+
+// The table is shared across sessions, and its descriptor lets every user in,
+// whoever created it: authenticated and interactive users, services, and
+// processes of low integrity.
+TEST(Win32ClaimMemory, LivesInTheGlobalNamespaceWithADescriptorForEveryUser) {
+    const TableNames names = UniqueNames();
+    Win32ClaimMemory claims(names.table, names.lock);
+    ASSERT_TRUE(claims.IsAvailable());
+    EXPECT_EQ(claims.Namespace(), "Global\\");
+    HANDLE lock = ::OpenMutexA(READ_CONTROL | SYNCHRONIZE, FALSE, ("Global\\" + names.lock).c_str());
+    ASSERT_NE(lock, nullptr) << ::GetLastError();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(::GetSecurityInfo(lock, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    char* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, &text, nullptr));
+    const std::string sddl = text;
+    for (const char* trustee : {";;;AU)", ";;;IU)", ";;;SU)", ";;;LS)", ";;;NS)", "ML;;NW;;;LW)"}) {
+        EXPECT_NE(sddl.find(trustee), std::string::npos) << trustee << " missing from " << sddl;
+    }
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    ::CloseHandle(lock);
 }
 
 TEST(Win32DefaultPlatform, MapsTheSystemTableOncePerProcess) {
