@@ -222,5 +222,82 @@ TEST_F(ConcurrencyTest, ClosingWhileADataEventWaitsDropsItAndReleasesTheControl)
     EXPECT_EQ(Get(*so, PIDX_DeviceEnabled), 0);
 }
 
+// A control that records an event, then keeps the raising thread until the
+// application's Close has returned: a plain control that simply waits for
+// its thread, without releasing waiting callers first.
+class GateControl final : public ControlObject {
+public:
+    GateControl(std::shared_ptr<EventRecorder> recorder, std::shared_future<void> gate)
+        : recorder_(std::move(recorder)), gate_(std::move(gate)) {}
+    ~GateControl() override { recorder_->MarkReleased(); }
+    bool Call(const char* method, const EventArgument* arguments, int count) override {
+        recorder_->Deliver(method, arguments, count);
+        gate_.wait();
+        return true;
+    }
+
+private:
+    std::shared_ptr<EventRecorder> recorder_;
+    std::shared_future<void> gate_;
+};
+
+TEST_F(ConcurrencyTest, CloseReturnsWhileTheControlHoldsAnEventForTheClosingThread) {
+    AttachBasic();
+    std::promise<void> gate;
+    ApplicationThread app;
+    ServiceObjectCore* so = nullptr;
+    ASSERT_TRUE(app.Run([&] {
+        so = &NewInstance();
+        int32_t rc = -1;
+        so->OpenService("MSR", kDevice1, std::make_unique<GateControl>(events, gate.get_future().share()), &rc);
+        so->ClaimDevice(0, &rc);
+        Set(*so, PIDX_DeviceEnabled, 1);
+        Set(*so, PIDX_DataEventEnabled, 1);
+    }));
+    ASSERT_TRUE(Swipe(kTrack1, kTrack2));
+    ASSERT_TRUE(events->WaitForCount(1));
+    ASSERT_TRUE(Swipe(kTrack1, NumberedTrack2(2).c_str()));  // waits behind the held event
+    const bool closed = app.Run(
+        [&] {
+            int32_t rc = -1;
+            so->CloseService(&rc);
+            Destroy(*so);
+        },
+        std::chrono::seconds(5));
+    gate.set_value();  // the control lets its caller go only now
+    EXPECT_TRUE(closed) << "Close waited for the event thread held by the control";
+    EXPECT_TRUE(WaitUntil([] { return !ServiceObjectCore::EventThreadsRunning(); }));
+    EXPECT_EQ(events->Count(), 1u);  // nothing reached the control after Close
+    EXPECT_TRUE(events->Released());
+}
+
+TEST_F(ConcurrencyTest, AFailedCommandWhileTheReadThreadWaitsForRoomDoesNotDeadlock) {
+    AttachBasic();
+    ApplicationThread app;
+    ServiceObjectCore* so = nullptr;
+    ASSERT_TRUE(app.Run([&] {
+        so = &NewInstance();
+        OpenWithMarshalling(*so, app.marshaller());
+    }));
+    BackedUpReader reader;
+    ASSERT_TRUE(reader.WaitUntilFull()) << reader.accepted();
+    int32_t rc = -1;
+    const bool returned = app.Run(
+        [&] {
+            VorlexSimFailNext(VORLEX_SIM_FAIL_SET_FEATURE);
+            int32_t data = 0;
+            std::string text = "04";
+            so->DirectIO(0, &data, text, &rc);
+        },
+        std::chrono::seconds(5));
+    if (!returned) app.marshaller()->BeginClose();  // let it finish before failing
+    EXPECT_TRUE(returned) << "the failed command waited for the read thread";
+    EXPECT_TRUE(app.Run([&] { EXPECT_EQ(rc, OPOS_E_FAILURE); }));
+    ASSERT_TRUE(app.Run([&] {
+        app.marshaller()->BeginClose();
+        so->CloseService(&rc);
+    }));
+}
+
 }  // namespace
 }  // namespace norvik::test

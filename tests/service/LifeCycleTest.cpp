@@ -139,6 +139,25 @@ TEST_F(LifeCycleTest, ReleasingKeepsTheDeviceEnabledUntilCloseDisablesIt) {
     EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
 }
 
+// Two paths that used to mark the device disabled with the reader still open,
+// after which no enable in the process could open it again.
+TEST_F(LifeCycleTest, NoPathMarksTheDeviceDisabledWithTheReaderOpen) {
+    ServiceObjectCore& released = Enabled(kDevice1, false);
+    int32_t rc = -1;
+    released.ReleaseDevice(&rc);
+    EXPECT_EQ(Set(released, PIDX_DeviceEnabled, 1), OPOS_E_NOTCLAIMED);
+    EXPECT_EQ(Get(released, PIDX_DeviceEnabled), 0);
+    EXPECT_FALSE(ReaderOpen());
+    released.ClaimDevice(0, &rc);
+    ASSERT_EQ(Set(released, PIDX_DeviceEnabled, 1), 0);
+
+    ASSERT_EQ(Open(released, kDevice1), 0);  // opened again while enabled
+    EXPECT_EQ(Get(released, PIDX_DeviceEnabled), 0);
+    EXPECT_FALSE(ReaderOpen());
+    released.ClaimDevice(0, &rc);
+    EXPECT_EQ(Set(released, PIDX_DeviceEnabled, 1), 0);
+}
+
 TEST_F(LifeCycleTest, CloseWithAnEnabledDeviceTakesThreeQuartersOfASecond) {
     AttachBasic();
     ServiceObjectCore& so = NewInstance(&SystemClock());
