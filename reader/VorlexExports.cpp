@@ -38,7 +38,15 @@ using vorlex::Library;
 
 extern "C" {
 
-int32_t VORLEX_CALL VorlexOpenDevice(const char* /*reserved*/) { return Library().OpenDevice(); }
+// No C++ exception may leave the library: each export that can meet one
+// turns it into its failure result.
+int32_t VORLEX_CALL VorlexOpenDevice(const char* /*reserved*/) {
+    try {
+        return Library().OpenDevice();
+    } catch (...) {
+        return VORLEX_FAILED;
+    }
+}
 
 int32_t VORLEX_CALL VorlexCloseDevice(void) { return Library().CloseDevice(); }
 

@@ -46,7 +46,14 @@ int32_t ReaderLibrary::OpenDevice() {
         store_.ProductID = 0;
         cardDataState_ = 0;
     }
-    const bool found = bus != nullptr && DetectDevice(*bus);
+    bool found = false;
+    try {
+        found = bus != nullptr && DetectDevice(*bus);
+    } catch (...) {
+        // Out of memory, or no thread to be had: no reader, and nothing of
+        // one left open (DetectDevice unwinds what it did).
+        found = false;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     opening_ = false;
     return found && reader_ ? VORLEX_OK : VORLEX_FAILED;
@@ -87,6 +94,12 @@ bool ReaderLibrary::DetectDevice(HidBus& bus) {
             NotifyDeviceState(VORLEX_DEVICE_RELEASED);
             return false;
         }
+        // Allocated before anything is announced, so that running out of
+        // memory leaves nothing to undo but the device.
+        auto reader = std::make_unique<OpenReader>();
+        reader->device = std::move(device);
+        reader->inputReportLength = caps.inputReportByteLength;
+        reader->featureReportLength = caps.featureReportByteLength;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             caps_ = caps;
@@ -95,16 +108,25 @@ bool ReaderLibrary::DetectDevice(HidBus& bus) {
         NotifyDeviceState(VORLEX_DEVICE_OPENED);
         deviceState_ = 1;
 
-        auto reader = std::make_unique<OpenReader>();
-        reader->device = std::move(device);
-        reader->inputReportLength = caps.inputReportByteLength;
-        reader->featureReportLength = caps.featureReportByteLength;
         OpenReader* raw = reader.get();
-        std::lock_guard<std::mutex> lock(mutex_);
-        store_.ProductID = attributes.productId;
-        // Published under the lock before the thread can look for it.
-        reader->thread = std::thread(&ReaderLibrary::ReadThreadProc, this, raw);
-        reader_ = std::move(reader);
+        try {
+            std::lock_guard<std::mutex> lock(mutex_);
+            store_.ProductID = attributes.productId;
+            // Published under the lock before the thread can look for it.
+            reader->thread = std::thread(&ReaderLibrary::ReadThreadProc, this, raw);
+            reader_ = std::move(reader);
+        } catch (...) {
+            // No read thread: the reader is released again, as a client would see a close.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                detected_ = false;
+                store_.ProductID = 0;
+            }
+            reader->device->Close();
+            deviceState_ = 0;
+            NotifyDeviceState(VORLEX_DEVICE_RELEASED);
+            throw;
+        }
         return true;
     }
     return false;

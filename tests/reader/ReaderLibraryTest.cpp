@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,6 +132,38 @@ TEST_F(ReaderLibraryTest, DetectionFailuresLeaveTheLibraryClosed) {
     }
     Log().Reset();
     EXPECT_EQ(library_.OpenDevice(), VORLEX_OK);  // nothing injected is left over
+}
+
+// A bus on which opening an interface runs out of memory once.
+class OutOfMemoryBus final : public HidBus {
+public:
+    explicit OutOfMemoryBus(HidBus& bus) : bus_(bus) {}
+    bool BeginEnumeration() override { return bus_.BeginEnumeration(); }
+    bool InterfacePath(size_t index, std::string& path) override { return bus_.InterfacePath(index, path); }
+    void EndEnumeration() override { bus_.EndEnumeration(); }
+    std::unique_ptr<HidDevice> Open(const std::string& path) override {
+        if (fail_) {
+            fail_ = false;
+            throw std::bad_alloc();
+        }
+        return bus_.Open(path);
+    }
+
+private:
+    HidBus& bus_;
+    bool fail_ = true;
+};
+
+TEST_F(ReaderLibraryTest, RunningOutOfMemoryWhileOpeningFailsAndLeavesNothingHalfOpen) {
+    AttachBasic();
+    OutOfMemoryBus bus(bus_);
+    library_.SetBus(&bus);
+    int32_t result = -1;
+    EXPECT_NO_THROW(result = library_.OpenDevice());
+    EXPECT_EQ(result, VORLEX_FAILED);
+    EXPECT_EQ(library_.DeviceState(), 0);
+    EXPECT_TRUE(Log().Events().empty());
+    EXPECT_EQ(library_.OpenDevice(), VORLEX_OK);  // not taken for a reader still being opened
 }
 
 TEST_F(ReaderLibraryTest, ReportsArriveOnTheReadThreadAndShortOnesAreDropped) {
