@@ -59,7 +59,11 @@ void LoadLDNValues(RegistryView& registry, AliasTable& aliases) {
     }
     aliases = AliasTable{};
     std::string name;
-    for (uint32_t index = 0; key->EnumValueName(index, name); ++index) {
+    for (uint32_t index = 0;; ++index) {
+        const ValueNameStatus found = key->EnumValueName(index, name);
+        if (found == ValueNameStatus::End) break;
+        // A name too long to read is no alias; the ones after it still are.
+        if (found == ValueNameStatus::TooLong) continue;
         std::string data;
         if (!ReadValueText(*key, name.c_str(), data)) continue;
         const std::string_view prefix = std::string_view(data).substr(0, kDeviceKeyPrefixLength);

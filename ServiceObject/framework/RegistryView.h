@@ -11,6 +11,13 @@ namespace norvik {
 
 enum class RegistryValueType { String, Dword, Other };
 
+// What enumerating one value index found.
+enum class ValueNameStatus {
+    Found,
+    TooLong,  // a value is there, but its name does not fit 128 characters
+    End,      // no value is left (or the key cannot be read any more)
+};
+
 struct RegistryValue {
     RegistryValueType type = RegistryValueType::Other;
     std::string text;     // String: the data up to its terminator
@@ -21,8 +28,8 @@ struct RegistryValue {
 class RegistryKey {
 public:
     virtual ~RegistryKey() = default;
-    // Name of value `index`; false when no value is left (or the name does not fit 128 characters).
-    virtual bool EnumValueName(uint32_t index, std::string& name) = 0;
+    // Name of value `index`; `name` is set only when Found.
+    virtual ValueNameStatus EnumValueName(uint32_t index, std::string& name) = 0;
     // Reads one value (at most 1024 bytes of data); false when it cannot be read.
     virtual bool QueryValue(const std::string& name, RegistryValue& value) = 0;
 };

@@ -104,13 +104,13 @@ public:
     InMemoryKey(std::shared_ptr<InMemoryRegistryView::State> state, std::shared_ptr<Node> node)
         : state_(std::move(state)), node_(std::move(node)) {}
 
-    bool EnumValueName(uint32_t index, std::string& name) override {
+    ValueNameStatus EnumValueName(uint32_t index, std::string& name) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (node_->deleted || index >= node_->values.size()) return false;
+        if (node_->deleted || index >= node_->values.size()) return ValueNameStatus::End;
         const std::string& stored = node_->values[index].name;
-        if (stored.size() > kMaxValueNameLength) return false;
+        if (stored.size() > kMaxValueNameLength) return ValueNameStatus::TooLong;
         name = stored;
-        return true;
+        return ValueNameStatus::Found;
     }
 
     bool QueryValue(const std::string& name, RegistryValue& value) override {

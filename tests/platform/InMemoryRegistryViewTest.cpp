@@ -14,7 +14,7 @@ const std::string kDeviceKey = kMsrKey + "\\Norvik_MSR-1";
 std::vector<std::string> ValueNames(RegistryKey& key) {
     std::vector<std::string> names;
     std::string name;
-    for (uint32_t index = 0; key.EnumValueName(index, name); ++index) names.push_back(name);
+    for (uint32_t index = 0; key.EnumValueName(index, name) == ValueNameStatus::Found; ++index) names.push_back(name);
     return names;
 }
 
@@ -82,9 +82,9 @@ TEST(InMemoryRegistryView, ValuesBeyondTheAdapterBuffersReadAsFailed) {
     auto key = registry.OpenKeyForRead(kMsrKey);
     ASSERT_NE(key, nullptr);
     std::string name;
-    EXPECT_TRUE(key->EnumValueName(0, name));
+    EXPECT_EQ(key->EnumValueName(0, name), ValueNameStatus::Found);
     EXPECT_EQ(name.size(), 127u);
-    EXPECT_FALSE(key->EnumValueName(1, name));
+    EXPECT_EQ(key->EnumValueName(1, name), ValueNameStatus::TooLong);
     RegistryValue value;
     EXPECT_TRUE(key->QueryValue("Fits", value));
     EXPECT_EQ(value.text.size(), 1023u);

@@ -175,6 +175,7 @@ TEST_F(ConfigurationTest, AliasTableKeepsTheFirstTwentyAliasesThatFit) {
     // and more do not fit an entry and take none.
     registry.SetString(kMsrKey, "AnAliasNameOfThirtyCharacters!", kDevice2);
     registry.SetString(kMsrKey, "LongTarget", "Norvik_MSR-2-and-a-long-suffix");
+    registry.SetString(kMsrKey, std::string(128, 'n'), kDevice2);  // unreadable name: skipped, the scan goes on
     AddDevice("Norvik_MSR-2-and-a-long-suffix", "long target reader");
     for (int i = 1; i <= 19; ++i) {
         char name[16];

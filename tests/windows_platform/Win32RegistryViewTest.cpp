@@ -90,7 +90,7 @@ TEST_F(Win32RegistryViewTest, EnumeratesEveryValueName) {
     ASSERT_NE(key, nullptr);
     std::vector<std::string> names;
     std::string name;
-    for (uint32_t index = 0; key->EnumValueName(index, name); ++index) names.push_back(name);
+    for (uint32_t index = 0; key->EnumValueName(index, name) == ValueNameStatus::Found; ++index) names.push_back(name);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Alias-A", "Alias-B", "DeviceType"}));
 }
@@ -115,22 +115,22 @@ TEST_F(Win32RegistryViewTest, StringDataIsBoundedByItsSizeAndTheBuffer) {
     EXPECT_FALSE(key->QueryValue("TooLong", value));
 }
 
-TEST_F(Win32RegistryViewTest, AValueNameLongerThanTheBufferDoesNotEnumerate) {
+TEST_F(Win32RegistryViewTest, AValueNameLongerThanTheBufferEnumeratesAsTooLong) {
     SetString(std::string(127, 'n'), "Norvik_MSR-1");
     {
         auto key = view_.OpenKeyForRead(kTestKey);
         ASSERT_NE(key, nullptr);
         std::string name;
-        ASSERT_TRUE(key->EnumValueName(0, name));
+        ASSERT_EQ(key->EnumValueName(0, name), ValueNameStatus::Found);
         EXPECT_EQ(name, std::string(127, 'n'));
-        EXPECT_FALSE(key->EnumValueName(1, name));
+        EXPECT_EQ(key->EnumValueName(1, name), ValueNameStatus::End);
     }
     ASSERT_EQ(::RegDeleteValueA(key_, std::string(127, 'n').c_str()), ERROR_SUCCESS);
     SetString(std::string(128, 'n'), "Norvik_MSR-1");
     auto key = view_.OpenKeyForRead(kTestKey);
     ASSERT_NE(key, nullptr);
     std::string name = "untouched";
-    EXPECT_FALSE(key->EnumValueName(0, name));
+    EXPECT_EQ(key->EnumValueName(0, name), ValueNameStatus::TooLong);
 }
 
 TEST_F(Win32RegistryViewTest, AKeyDeletedWhileOpenReadsAsFailed) {
@@ -143,7 +143,7 @@ TEST_F(Win32RegistryViewTest, AKeyDeletedWhileOpenReadsAsFailed) {
     RegistryValue value;
     EXPECT_FALSE(key->QueryValue("DeviceName", value));
     std::string name;
-    EXPECT_FALSE(key->EnumValueName(0, name));
+    EXPECT_EQ(key->EnumValueName(0, name), ValueNameStatus::End);
 }
 
 }  // namespace

@@ -15,15 +15,14 @@ class Win32RegistryKey final : public RegistryKey {
 public:
     explicit Win32RegistryKey(win32::UniqueRegistryKey key) : key_(std::move(key)) {}
 
-    bool EnumValueName(uint32_t index, std::string& name) override {
+    ValueNameStatus EnumValueName(uint32_t index, std::string& name) override {
         char buffer[kValueNameCapacity];
         DWORD length = kValueNameCapacity;
-        if (::RegEnumValueA(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            return false;
-        }
+        const LONG status = ::RegEnumValueA(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) return ValueNameStatus::TooLong;
+        if (status != ERROR_SUCCESS) return ValueNameStatus::End;
         name.assign(buffer, std::min(length, kValueNameCapacity - 1));
-        return true;
+        return ValueNameStatus::Found;
     }
 
     bool QueryValue(const std::string& name, RegistryValue& value) override {
