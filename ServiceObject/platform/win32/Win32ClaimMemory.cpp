@@ -1,5 +1,6 @@
 #include "platform/win32/Win32ClaimMemory.h"
 
+#include <windows.h>
 #include <sddl.h>
 
 #include "platform/win32/Win32Handles.h"
