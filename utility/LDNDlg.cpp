@@ -126,7 +126,8 @@ void CLDNDlg::RefreshAliasList() {
 }
 
 void CLDNDlg::LoadAliases() {
-    if (OpenMsrKey(msrKey_) != ERROR_SUCCESS) {
+    // Kept open for the writes of OnOK.
+    if (OpenMsrKey(msrKey_, KEY_READ | KEY_SET_VALUE) != ERROR_SUCCESS) {
         ShowRegistryOpenError(GetSafeHwnd());
         return;  // the list keeps showing the arrays as they were
     }

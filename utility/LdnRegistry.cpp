@@ -18,8 +18,8 @@ bool IsDeviceKeyName(const std::string& text) {
     return text == kDeviceKey1 || text == kDeviceKey2;
 }
 
-LONG OpenMsrKey(UniqueHKey& key) {
-    return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMsrKeyPath, 0, KEY_ALL_ACCESS, key.put());
+LONG OpenMsrKey(UniqueHKey& key, REGSAM access) {
+    return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMsrKeyPath, 0, access, key.put());
 }
 
 bool ReadValueText(HKEY key, const char* name, std::string& text) {

@@ -19,8 +19,8 @@ extern const char kMessageCaption[];
 // True for exactly "Norvik_MSR-1" or "Norvik_MSR-2" (letter case counts).
 bool IsDeviceKeyName(const std::string& text);
 
-// Opens the MSR key with full access: everything here may write it.
-LONG OpenMsrKey(UniqueHKey& key);
+// Opens the MSR key with `access`: reading only, unless the caller writes.
+LONG OpenMsrKey(UniqueHKey& key, REGSAM access = KEY_READ);
 
 // Reads a value as text: a string as it is, a 32-bit number with "%ld", any
 // other type as "?". Data over 1024 bytes or a failed read leaves `text` alone.

@@ -1,5 +1,7 @@
 #include "SimulatedReader.h"
 
+#include <string>
+
 #include "VorlexSimulator.h"
 #include "resource.h"
 
@@ -27,10 +29,27 @@ bool Resolve(HMODULE module, const char* name, Fn& function) {
     return function != nullptr;
 }
 
+// Vorlex.dll from the folder of the module this code is in, never from the
+// search path, where another copy (or a planted one) could come first.
+HMODULE LoadVorlexBesideThisModule() {
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCWSTR>(&LoadVorlexBesideThisModule), &self)) {
+        return nullptr;
+    }
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::wstring file(path, length);
+    file.erase(file.find_last_of(L"\\/") + 1);
+    file += L"Vorlex.dll";
+    return ::LoadLibraryExW(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
 
 bool CSimulatedReader::Load() {
-    vorlex_.reset(::LoadLibraryA("Vorlex.dll"));
+    vorlex_.reset(LoadVorlexBesideThisModule());
     if (!vorlex_) return false;
     bool complete = Resolve(vorlex_.get(), "VorlexSimEnable", enable_) &&
                     Resolve(vorlex_.get(), "VorlexSimAttach", attach_) &&

@@ -323,6 +323,17 @@ TEST_F(ResourceTemplateTest, AboutBoxShowsIconTitleNoticeAndOk) {
     EXPECT_EQ(notices, 1);
 }
 
+// Without a declared level, a 32-bit utility run without administrator rights
+// writes its aliases into the VirtualStore, where no POS application sees them.
+TEST_F(ResourceTemplateTest, ManifestAsksForTheRightsThatWritingTheMachineKeyNeeds) {
+    HRSRC resource = ::FindResourceA(module_, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    ASSERT_NE(resource, nullptr);
+    const char* data = static_cast<const char*>(::LockResource(::LoadResource(module_, resource)));
+    const std::string manifest(data, ::SizeofResource(module_, resource));
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos)
+        << manifest;
+}
+
 TEST_F(ResourceTemplateTest, ProgramCarriesItsIconInBothSizesAndAVersion) {
     for (int size : {16, 32}) {
         HICON icon = static_cast<HICON>(
