@@ -52,6 +52,10 @@ TEST(ParseCommandTest, CountsDataBytesOrTakesTheWrittenLength) {
     p = Parse("\t0a\r\n0B ", 7);  // separators of every kind, lower case digits
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.request, Bytes({0x00, 0x0A, 0x01, 0x0B}));
+
+    p = Parse("0f Ff", 0);  // the last digit in both cases
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.request, Bytes({0x00, 0x0F, 0x01, 0xFF}));
 }
 
 TEST(ParseCommandTest, RefusesEmptyMalformedAndOversizedCommands) {

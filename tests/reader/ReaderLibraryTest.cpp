@@ -166,6 +166,23 @@ TEST_F(ReaderLibraryTest, RunningOutOfMemoryWhileOpeningFailsAndLeavesNothingHal
     EXPECT_EQ(library_.OpenDevice(), VORLEX_OK);  // not taken for a reader still being opened
 }
 
+// No other test uses this model: its row must still give it the encrypting layout.
+TEST_F(ReaderLibraryTest, TheSecureInsertModelReadsTheEncryptingReportLayout) {
+    bus_.Attach(VORLEX_VENDOR_ID, VORLEX_PID_SECURE_INSERT, kSecureInput, kFeature);
+    ASSERT_EQ(library_.OpenDevice(), VORLEX_OK);
+    EXPECT_EQ(library_.ProductId(), VORLEX_PID_SECURE_INSERT);
+    SwipeTracks tracks;
+    tracks.track[1] = ";4111111111111111=25121011234567890?";
+    uint8_t report[kReportBufferSize];
+    const size_t length = BuildSwipeReport(FindReaderModel(VORLEX_PID_SECURE_SWIPE)->switches, tracks,
+                                           kSecureInput, report, sizeof report);
+    ASSERT_TRUE(bus_.Swipe(report, length));
+    ASSERT_TRUE(Log().WaitFor(CallbackEvent::CardData, 1));
+    const VorlexCardData record = Record();
+    EXPECT_GT(record.MaskedTrack2Length, 0);
+    EXPECT_STRNE(record.SerialNumberText, "");
+}
+
 TEST_F(ReaderLibraryTest, ReportsArriveOnTheReadThreadAndShortOnesAreDropped) {
     AttachBasic();
     ASSERT_EQ(library_.OpenDevice(), VORLEX_OK);
