@@ -34,9 +34,20 @@ public:
     static constexpr size_t kCapacity = N;
 
     Text() = default;
-    void Assign(std::string_view s) { CopyBounded(chars_, N, s); }
+    // Assigning and clearing zero the bytes past the text too, so that no
+    // earlier, longer value (a card's track, say) lingers behind the terminator.
+    void Assign(std::string_view s) {
+        const size_t n = CopyBounded(chars_, N, s);
+        std::memset(chars_ + n, 0, N - n);
+    }
     void Append(std::string_view s) { AppendBounded(chars_, N, s); }
-    void Clear() { chars_[0] = '\0'; }
+    void Clear() { std::memset(chars_, 0, N); }
+    // The same as Clear(), with writes the compiler may not drop even when the
+    // text is never read again (a destructor's).
+    void Wipe() {
+        volatile char* chars = chars_;
+        for (size_t i = 0; i < N; ++i) chars[i] = '\0';
+    }
     const char* c_str() const { return chars_; }
     char* data() { return chars_; }
     std::string_view view() const { return std::string_view(chars_, ::strnlen(chars_, N)); }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "VorlexRuntime.h"
+#include "common/SecureWipe.h"
 #include "core/ModelTable.h"
 #include "core/CardDecoder.h"
 #include "sim/SwipeReportBuilder.h"
@@ -63,7 +64,9 @@ int VORLEX_CALL VorlexSimSwipeTracks(const char* track1, const char* track2, con
     const size_t length =
         vorlex::BuildSwipeReport(model ? model->switches : vorlex::ModelSwitches{}, tracks,
                                  inputLength, report, sizeof report);
-    return Result(SimulatedBus().Swipe(report, length));
+    const bool delivered = SimulatedBus().Swipe(report, length);
+    norvik::SecureWipe(report, sizeof report);
+    return Result(delivered);
 }
 
 int VORLEX_CALL VorlexSimSetFeatureReply(const unsigned char* reply, int length) {

@@ -161,7 +161,10 @@ void ServiceObjectCore::Impl::ClearInput(int32_t* pRC) {
         SetResult(pRC, OPOS_E_ILLEGAL, OPOS_SUCCESS);
         return;
     }
-    Process().dataCount = 0;
+    ProcessState& ps = Process();
+    ps.dataCount = 0;
+    // No copy of a card that was never delivered stays behind.
+    SecureWipe(ps.dataQueue, sizeof ps.dataQueue);
     if (pRC) *pRC = OPOS_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "card_input/TrackParser.h"
+#include "common/SecureWipe.h"
 #include "framework/ServiceObjectImpl.h"
 
 namespace norvik {
@@ -128,6 +129,7 @@ void ServiceObjectCore::Impl::FireEnqueuedDataEvents() {
             instance->props.DataEventEnabled = false;
             // Last in, first out: the newest swipe goes first.
             std::memcpy(&ps.currentRecord, &ps.dataQueue[ps.dataCount - 1], sizeof ps.currentRecord);
+            SecureWipe(&ps.dataQueue[ps.dataCount - 1], sizeof ps.dataQueue[0]);
             BuildDataProperties(instance->props, ps.currentRecord);
             status = DataEventStatus(instance->props);
             --ps.dataCount;  // the handler already sees the lower count

@@ -225,6 +225,24 @@ void ClearInputPropertyValues(PropertyBlock& props) {
     props.CardAuthenticationDataLength = 0;
 }
 
+void WipeCardProperties(PropertyBlock& props) {
+    for (auto* text : {&props.Track1Data, &props.Track1DiscretionaryData, &props.Track2Data,
+                       &props.Track2DiscretionaryData, &props.Track3Data, &props.Track4Data,
+                       &props.AdditionalSecurityInformation, &props.CardAuthenticationData,
+                       &props.Track1EncryptedData, &props.Track2EncryptedData, &props.Track3EncryptedData,
+                       &props.Track4EncryptedData}) {
+        text->Wipe();
+    }
+    props.AccountNumber.Wipe();
+    props.ExpirationDate.Wipe();
+    props.FirstName.Wipe();
+    props.MiddleInitial.Wipe();
+    props.ServiceCode.Wipe();
+    props.Suffix.Wipe();
+    props.Surname.Wipe();
+    props.Title.Wipe();
+}
+
 bool LookupCardProperty(const PropertyBlock& props, std::string_view name, std::string_view& value) {
     struct CardProperty {
         std::string_view name;

@@ -35,6 +35,8 @@ int32_t DataEventStatus(const PropertyBlock& props);
 // Empties the card, track, discretionary, encrypted and authentication texts
 // and zeroes their lengths. CapCardAuthentication, CardType and
 // CardPropertyList stay.
+// Every text that held card data, wiped with writes that are never dropped.
+void WipeCardProperties(PropertyBlock& props);
 void ClearInputPropertyValues(PropertyBlock& props);
 
 // The present value of one of the card properties named in CardPropertyList

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "com/AnsiText.h"
+#include "common/SecureWipe.h"
 #include "com/ComControlObject.h"
 #include "com/NorvikMSRSOModule.h"
 #include "com/SnapshotEnumerator.h"
@@ -240,6 +241,7 @@ IFACEMETHODIMP CNorvikMSRSOImpl::GetPropertyString(long PropIndex, BSTR* pString
         core_->GetPropertyString(PropIndex, value);
         UniqueBstr result;
         const HRESULT hr = BstrFromNarrow(value, result);
+        norvik::SecureWipe(value);  // it may be a track: no copy left in freed memory
         *pString = result.release();
         return hr;
     });
@@ -422,6 +424,7 @@ IFACEMETHODIMP CNorvikMSRSOImpl::RetrieveCardProperty(BSTR Name, BSTR* pValue, l
         if (!found) return S_OK;  // an unknown name leaves the caller's value alone
         UniqueBstr result;
         const HRESULT hr = BstrFromNarrow(value, result);
+        norvik::SecureWipe(value);
         if (SUCCEEDED(hr)) *pValue = result.release();  // [out]: the old value is not ours
         return hr;
     });

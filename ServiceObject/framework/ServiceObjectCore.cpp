@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "common/NoDestructor.h"
+#include "card_input/TrackParser.h"
 #include "framework/ClaimTable.h"
 #include "framework/ServiceObjectImpl.h"
 #include "platform/DefaultPlatform.h"
@@ -86,6 +87,10 @@ ServiceObjectCore::Impl::~Impl() {
         }
     }
     StopEventThread();
+    {
+        std::lock_guard<std::mutex> lock(ps.mutex);
+        ForgetCards();
+    }
     // An event thread serving this instance for another owner: wait while it
     // runs our code, but not while it calls the control object, which may be
     // waiting for this very thread; it then never comes back to us.
@@ -96,6 +101,14 @@ ServiceObjectCore::Impl::~Impl() {
         return serving == nullptr || serving->user != this || serving->inCall;
     });
     if (serving != nullptr && serving->user == this) serving->user = nullptr;
+}
+
+void ServiceObjectCore::Impl::ForgetCards() {
+    ProcessState& ps = Process();
+    ps.dataCount = 0;
+    SecureWipe(ps.dataQueue, sizeof ps.dataQueue);
+    SecureWipe(&ps.currentRecord, sizeof ps.currentRecord);
+    WipeCardProperties(props);
 }
 
 void ServiceObjectCore::Impl::SetResult(int32_t* pRC, int32_t rc, int32_t rce) {
@@ -271,6 +284,7 @@ void ServiceObjectCore::Impl::CloseService(int32_t* pRC) {
             ps.control.reset();
             ps.controlOwner = nullptr;
         }
+        ForgetCards();
     }
     clock_.SleepMilliseconds(kCloseServicePauseMs);
 }

@@ -142,6 +142,8 @@ public:
 
     // With the mutex held.
     void SetResult(int32_t* pRC, int32_t rc, int32_t rce);
+    // Wipes every copy of a card that the process state and this instance hold.
+    void ForgetCards();
     void LoadXMLUPOSStatistics();
 
     PropertyBlock props;

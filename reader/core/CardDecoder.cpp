@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/SecureWipe.h"
+
 namespace vorlex {
 namespace {
 
@@ -169,19 +171,20 @@ void ClearCardData(CardDataStore& store) {
                        &store.AuxBlock8Hex, &store.ParsedFirstName, &store.ParsedLastName,
                        &store.ParsedAccountNumber, &store.ParsedExpirationMonth,
                        &store.ParsedExpirationYear}) {
-        text->Clear();
+        text->Wipe();
     }
-    store.AllTracksText.Clear();
-    store.AllMaskedTracksText.Clear();
-    store.FluxScribeHex.Clear();
+    store.AllTracksText.Wipe();
+    store.AllMaskedTracksText.Wipe();
+    store.FluxScribeHex.Wipe();
     // Every raw buffer is emptied, not only the blocks: a later report of a
     // model without masked tracks must not render an earlier card's data.
-    std::memset(store.rawTrack, 0, sizeof store.rawTrack);
-    std::memset(store.rawMaskedTrack, 0, sizeof store.rawMaskedTrack);
-    std::memset(store.rawFluxScribe, 0, sizeof store.rawFluxScribe);
-    std::memset(store.rawSerialNumber, 0, sizeof store.rawSerialNumber);
-    std::memset(store.rawAuxBlock10, 0, sizeof store.rawAuxBlock10);
-    std::memset(store.rawAuxBlock8, 0, sizeof store.rawAuxBlock8);
+    // Wiped, not merely emptied: no card stays in the library's memory.
+    norvik::SecureWipe(store.rawTrack, sizeof store.rawTrack);
+    norvik::SecureWipe(store.rawMaskedTrack, sizeof store.rawMaskedTrack);
+    norvik::SecureWipe(store.rawFluxScribe, sizeof store.rawFluxScribe);
+    norvik::SecureWipe(store.rawSerialNumber, sizeof store.rawSerialNumber);
+    norvik::SecureWipe(store.rawAuxBlock10, sizeof store.rawAuxBlock10);
+    norvik::SecureWipe(store.rawAuxBlock8, sizeof store.rawAuxBlock8);
     store.Track1Length = store.Track2Length = store.Track3Length = 0;
     store.MaskedTrack1Length = store.MaskedTrack2Length = store.MaskedTrack3Length = 0;
     store.Track1DecodeStatus = store.Track2DecodeStatus = store.Track3DecodeStatus = 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "common/SecureWipe.h"
 #include "core/CommandCodec.h"
 #include "core/ModelTable.h"
 
@@ -16,6 +17,7 @@ struct ReaderLibrary::OpenReader {
     size_t inputReportLength = 0;
     size_t featureReportLength = 0;
     uint8_t reportBuffer[kReportBufferSize] = {};
+    ~OpenReader() { norvik::SecureWipe(reportBuffer, sizeof reportBuffer); }
 };
 
 ReaderLibrary::ReaderLibrary() = default;
@@ -144,6 +146,8 @@ void ReaderLibrary::ReadThreadProc(OpenReader* reader) {
             break;
         }
         HandleAsyncInputReport(reader, transferred);
+        // Decoded (or dropped): the raw report is not kept.
+        norvik::SecureWipe(reader->reportBuffer, readLength);
         if (!IsOpen(reader)) break;
     }
 }
@@ -156,6 +160,7 @@ void ReaderLibrary::HandleAsyncInputReport(OpenReader* reader, size_t byteCount)
         std::memcpy(reportCopy_, reader->reportBuffer, std::min(byteCount, kReportBufferSize));
         GetMSRResults(store_, reportCopy_, switches_);
         UpdateData(store_, switches_);
+        norvik::SecureWipe(reportCopy_, sizeof reportCopy_);
         cardDataState_ = 1;
     }
     NotifyCardData(VORLEX_CARD_DATA_NEW);
@@ -265,6 +270,7 @@ int32_t ReaderLibrary::GetCardDataText(char* text, const char* separator) const 
         length = BuildCardDataText(store_, separator, work);
     }
     std::memcpy(text, work, length);  // without a terminator: the caller cleared its buffer
+    norvik::SecureWipe(work, sizeof work);
     return VORLEX_OK;
 }
 

@@ -1,5 +1,7 @@
 #include "sim/SimulatedHidBus.h"
 
+#include "common/SecureWipe.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,7 +19,10 @@ class SimulatedHidBus::Device final : public HidDevice {
 public:
     Device(SimulatedHidBus& bus, const Interface& interfaceInfo)
         : bus_(bus), info_(interfaceInfo) {}
-    ~Device() override { bus_.Forget(this); }
+    ~Device() override {
+        bus_.Forget(this);
+        norvik::SecureWipe(queue_, sizeof queue_);  // reports never read go with the device
+    }
 
     bool GetAttributes(HidAttributes& attributes) override {
         std::lock_guard<std::mutex> lock(bus_.mutex_);
@@ -40,9 +45,10 @@ public:
         bus_.changed_.wait(lock, [&] { return stopped_ || closed_ || unplugged_ || count_ > 0; });
         if (stopped_ || closed_) return ReadStatus::Stopped;
         if (unplugged_) return ReadStatus::DeviceNotConnected;
-        const Slot& slot = queue_[head_];
+        Slot& slot = queue_[head_];
         transferred = std::min(slot.length, length);
         std::memcpy(buffer, slot.bytes, transferred);
+        norvik::SecureWipe(slot.bytes, sizeof slot.bytes);  // a swiped card stays nowhere else
         head_ = (head_ + 1) % kQueueDepth;
         --count_;
         bus_.changed_.notify_all();
@@ -88,6 +94,7 @@ public:
     void Unplug() {
         unplugged_ = true;
         count_ = 0;
+        norvik::SecureWipe(queue_, sizeof queue_);
     }
     const Interface& Info() const { return info_; }
 
