@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/SecureWipe.h"
+
 #include "common/BoundedText.h"
 
 namespace vorlex {
@@ -115,6 +117,7 @@ size_t BuildSwipeReport(const ModelSwitches& model, const SwipeTracks& tracks, s
         for (size_t k = 0; k < 8; ++k) work[845 + k] = blocks.Next();
     }
     std::memcpy(report, work, std::min(length, sizeof work));
+    norvik::SecureWipe(work, sizeof work);  // the card goes to `report` only
     return length;
 }
 
