@@ -114,7 +114,7 @@ int32_t VORLEX_CALL VorlexGetDeviceState(int32_t* state);
 int32_t VORLEX_CALL VorlexGetCardDataState(int32_t* state);
 int32_t VORLEX_CALL VorlexGetPID(int32_t* productId);
 
-/* Copies the card data store into `record`. Always 0. */
+/* Copies the card data store into `record`. 0, or 3 when `record` is null. */
 int32_t VORLEX_CALL VorlexGetCardData(VorlexCardData* record);
 
 /* Writes the card data text, each field followed by `separator`, without a
