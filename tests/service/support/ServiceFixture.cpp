@@ -33,6 +33,8 @@ void ServiceTest::TearDown() {
     int32_t rc = 0;
     for (auto& instance : instances_) instance->CloseService(&rc);
     while (!instances_.empty()) instances_.pop_back();  // newest first
+    // Event threads let go of inside a call end on their own; join them.
+    EXPECT_TRUE(WaitUntil([] { return !ServiceObjectCore::EventThreadsRunning(); }));
     VorlexCloseDevice();
     VorlexSimReset();
 }
