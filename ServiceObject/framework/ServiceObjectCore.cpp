@@ -105,10 +105,13 @@ ServiceObjectCore::Impl::~Impl() {
 
 void ServiceObjectCore::Impl::ForgetCards() {
     ProcessState& ps = Process();
+    WipeCardProperties(props);
+    // The queue and the current record serve the current instance; an older
+    // instance going away leaves them to it.
+    if (ps.current != this && ps.current != nullptr) return;
     ps.dataCount = 0;
     SecureWipe(ps.dataQueue, sizeof ps.dataQueue);
     SecureWipe(&ps.currentRecord, sizeof ps.currentRecord);
-    WipeCardProperties(props);
 }
 
 void ServiceObjectCore::Impl::SetResult(int32_t* pRC, int32_t rc, int32_t rce) {

@@ -142,7 +142,8 @@ public:
 
     // With the mutex held.
     void SetResult(int32_t* pRC, int32_t rc, int32_t rce);
-    // Wipes every copy of a card that the process state and this instance hold.
+    // Wipes every copy of a card that this instance holds, and those of the
+    // process state unless another instance is the current one.
     void ForgetCards();
     void LoadXMLUPOSStatistics();
 
