@@ -21,6 +21,7 @@
 #include "framework/ServiceObjectCore.h"
 #include "framework/Statistics.h"
 #include "properties/PropertyBlock.h"
+#include "trace/Trace.h"
 
 namespace norvik {
 
@@ -130,7 +131,18 @@ public:
     void SetResult(int32_t* pRC, int32_t rc, int32_t rce);
     void LoadXMLUPOSStatistics();
 
+    // Diagnostic trace hooks (framework/TraceHooks.cpp). TraceCall takes the
+    // mutex to read the result codes: call it without the mutex held.
+    void TraceCall(const char* method, const int32_t* pRC, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 4, 5)))
+#endif
+        ;
+    static void TraceEvent(const char* name, const EventArgument* arguments, int count, bool frozen);  // mutex held
+    void TraceCardRecord(const VorlexCardData& record, int32_t fetchResult);
+
     PropertyBlock props;
+    Trace trace;
 
 private:
     void ApplyEncryptionCapabilities(bool atOpen);
