@@ -9,7 +9,7 @@
 #                          the release, e.g. 1.13.0.4 -> 1.13.4); the file name keeps the release's
 #
 # What wixl cannot express is added to the built package with msibuild: the
-# component conditions, the 64-bit registry search, the Runtime feature's
+# component conditions, the 64-bit registry searches, the Runtime feature's
 # "cannot be absent" flag and the public properties passed to the server side.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -94,9 +94,8 @@ build_msi() {  # ARCH(x86|x64) BUILD_DIR
     -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Runtime'" \
     -q "UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN_BASIC;LDN_SECURE;INSTALL_CONTROL;STANDARD_CONTROL' WHERE Property = 'SecureCustomProperties'" ||
     fail "msibuild could not add the component conditions to $msi"
-  if [ "$arch" = x64 ]; then  # look for the standard control in the 64-bit view
-    msibuild "$msi" -q "UPDATE RegLocator SET Type = 18 WHERE Signature_ = 'StandardControlSearch'" ||
-      fail "msibuild could not set the 64-bit search in $msi"
+  if [ "$arch" = x64 ]; then  # every registry search of the x64 package looks in the 64-bit view
+    msibuild "$msi" -q "UPDATE RegLocator SET Type = 18" || fail "msibuild could not set the 64-bit searches in $msi"
   fi
   echo "msi: $msi (product version $MSI_VERSION)"
 }

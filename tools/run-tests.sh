@@ -3,7 +3,8 @@
 # the thread tests), the fuzz targets for a bounded time, and the Windows
 # build under Wine (32-bit prefix; the 64-bit build is built and its
 # registration and session tests run in a 64-bit prefix). Leaves the Windows
-# binaries in dist/ and the release archive dist/NorvikMSR-<version>.zip.
+# binaries in dist/, the release archive dist/NorvikMSR-<version>.zip and the
+# packages dist/NorvikMSR-<version>-x86.msi and -x64.msi.
 #
 #   tools/run-tests.sh            all stages
 #   STAGES="native win32" ...     some stages only
@@ -90,8 +91,11 @@ windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR [ctest args...]
 win32() { windows win32 cmake/mingw-i686.cmake build/win32; }
 win64() { windows win64 cmake/mingw-x86_64.cmake build/win64; }
 package() { bash tools/package.sh; }
-# The release archive, installed into a fresh prefix and used from there.
-release() { bash tools/release.sh && bash tests/windows_release/install-test.sh; }
+# The release archive and the Windows Installer packages, each installed into
+# fresh prefixes and used from there.
+release() {
+  bash tools/release.sh && bash tests/windows_release/install-test.sh && bash tests/windows_release/msi-test.sh
+}
 
 for s in $STAGES; do stage "$s" "$s"; done
 

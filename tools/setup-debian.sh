@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(mingw-w64 mingw-w64-tools libwine-dev wine wine32:i386 wine64 cmake make ninja-build
           g++ clang libclang-rt-dev googletest libgtest-dev libbenchmark-dev libxml2-dev
-          xvfb xauth imagemagick x11-apps zip unzip fonts-wine python3)
+          xvfb xauth imagemagick x11-apps zip unzip fonts-wine python3
+          wixl msitools)
 
 missing=()
 for p in "${packages[@]}"; do
