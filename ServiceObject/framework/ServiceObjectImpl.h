@@ -134,7 +134,9 @@ public:
     // Diagnostic trace hooks (framework/TraceHooks.cpp). TraceCall takes the
     // mutex to read the result codes: call it without the mutex held.
     void TraceCall(const char* method, const int32_t* pRC, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)))
+#elif defined(__GNUC__)
         __attribute__((format(printf, 4, 5)))
 #endif
         ;

@@ -54,8 +54,8 @@ void ServiceObjectCore::Impl::TraceEvent(const char* name, const EventArgument* 
                                   arguments[i].longRef ? *arguments[i].longRef : 0);
                 break;
             case EventArgument::Type::StringRef:
-                n = std::snprintf(text + used, sizeof text - used, "%s&%zu chars", separator,
-                                  arguments[i].stringRef ? arguments[i].stringRef->size() : 0);
+                n = std::snprintf(text + used, sizeof text - used, "%s&%u chars", separator,
+                                  static_cast<unsigned>(arguments[i].stringRef ? arguments[i].stringRef->size() : 0));
                 break;
         }
         used += n > 0 ? static_cast<size_t>(n) : 0;

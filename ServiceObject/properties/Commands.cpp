@@ -32,8 +32,8 @@ bool ServiceObjectCore::Impl::DirectIO(int32_t* pData, std::string& text, int32_
     const int32_t status = VorlexSendCommand(command, static_cast<int32_t>(length), reply,
                                              static_cast<int32_t>(sizeof reply));
     // The command code only: the rest of a command may carry keys, a reply card data.
-    trace.Write(TraceLevel::Details, "reader command %.2s.. (%zu chars): %d, reply %zu chars", command, length,
-                status, ::strnlen(reply, sizeof reply));
+    trace.Write(TraceLevel::Details, "reader command %.2s.. (%u chars): %d, reply %u chars", command,
+                static_cast<unsigned>(length), status, static_cast<unsigned>(::strnlen(reply, sizeof reply)));
     {
         std::lock_guard<std::mutex> lock(Process().mutex);
         if (status == VORLEX_OK) {
@@ -85,18 +85,18 @@ void ServiceObjectCore::SetPropertyNumber(int32_t propIndex, int32_t number) {
 // String values may be card data: the trace shows their lengths.
 void ServiceObjectCore::GetPropertyString(int32_t propIndex, std::string& value) {
     impl_->GetPropertyString(propIndex, value);
-    impl_->TraceCall("GetPropertyString", nullptr, "%d -> %zu chars", propIndex, value.size());
+    impl_->TraceCall("GetPropertyString", nullptr, "%d -> %u chars", propIndex, static_cast<unsigned>(value.size()));
 }
 void ServiceObjectCore::SetPropertyString(int32_t propIndex, std::string_view value) {
     impl_->SetPropertyString(propIndex);  // strings are never stored
-    impl_->TraceCall("SetPropertyString", nullptr, "%d, %zu chars", propIndex, value.size());
+    impl_->TraceCall("SetPropertyString", nullptr, "%d, %u chars", propIndex, static_cast<unsigned>(value.size()));
 }
 bool ServiceObjectCore::DirectIO(int32_t command, int32_t* pData, std::string& text, int32_t* pRC) {
     const size_t commandLength = text.size();
     // The command number is not used: the text is the command.
     const bool reached = impl_->DirectIO(pData, text, pRC);
-    impl_->TraceCall("DirectIO", reached ? pRC : nullptr, "%d, %zu chars -> data %d, %zu chars", command,
-                     commandLength, pData ? *pData : 0, text.size());
+    impl_->TraceCall("DirectIO", reached ? pRC : nullptr, "%d, %u chars -> data %d, %u chars", command,
+                     static_cast<unsigned>(commandLength), pData ? *pData : 0, static_cast<unsigned>(text.size()));
     return reached;
 }
 void ServiceObjectCore::ClearInput(int32_t* pRC) {
@@ -109,13 +109,13 @@ void ServiceObjectCore::ClearInputProperties(int32_t* pRC) {
 }
 bool ServiceObjectCore::RetrieveStatistics(std::string& buffer, int32_t* pRC) {
     const bool replaced = impl_->RetrieveStatistics(buffer, pRC);
-    impl_->TraceCall("RetrieveStatistics", pRC, "-> %zu chars", buffer.size());
+    impl_->TraceCall("RetrieveStatistics", pRC, "-> %u chars", static_cast<unsigned>(buffer.size()));
     return replaced;
 }
 bool ServiceObjectCore::RetrieveCardProperty(std::string_view name, std::string& value, int32_t* pRC) {
     const bool found = impl_->RetrieveCardProperty(name, value, pRC);
-    impl_->TraceCall("RetrieveCardProperty", pRC, "%.*s -> %zu chars", static_cast<int>(name.size()), name.data(),
-                     found ? value.size() : 0);
+    impl_->TraceCall("RetrieveCardProperty", pRC, "%.*s -> %u chars", static_cast<int>(name.size()), name.data(),
+                     static_cast<unsigned>(found ? value.size() : 0));
     return found;
 }
 

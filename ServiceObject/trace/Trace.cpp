@@ -56,7 +56,7 @@ void Trace::Configure(int32_t level, std::string_view file, std::string_view dev
         file_ = std::move(sink);
     }
     writer_ = std::thread(&Trace::WriterMain, this);
-    level_.store(level, std::memory_order_relaxed);
+    level_.store(level, std::memory_order_release);
 }
 
 void Trace::Stop() {
@@ -142,8 +142,8 @@ void Trace::WriterMain() {
 
         if (dropped > 0) {
             char note[96];
-            const int n = std::snprintf(note, sizeof note, "--- %llu lines dropped: the trace buffer was full\r\n",
-                                        static_cast<unsigned long long>(dropped));
+            const int n = std::snprintf(note, sizeof note, "--- %lu lines dropped: the trace buffer was full\r\n",
+                                        static_cast<unsigned long>(dropped));
             Store(note, static_cast<size_t>(n));
         }
         for (size_t i = 0; i < taken; ++i) Store(batch[i].text, batch[i].length);

@@ -83,11 +83,14 @@ public:
     void Stop();
 
     bool On(TraceLevel level) const noexcept {
-        return static_cast<int32_t>(level) <= level_.load(std::memory_order_relaxed);
+        // Acquire: a line written after this sees the configuration that switched the trace on.
+        return static_cast<int32_t>(level) <= level_.load(std::memory_order_acquire);
     }
     // One line, printf-style, when the trace is on at `level`.
     void Write(TraceLevel level, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
+#elif defined(__GNUC__)
         __attribute__((format(printf, 3, 4)))
 #endif
         ;

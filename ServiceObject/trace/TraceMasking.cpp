@@ -11,7 +11,8 @@ constexpr size_t kShownTail = 4;
 // Below this many characters, head and tail together would reveal too much.
 constexpr size_t kShortestMaskable = kShownHead + kShownTail + 3;
 
-size_t Length(const char* text, size_t capacity) { return ::strnlen(text, capacity); }
+// Lengths as printf takes them everywhere (no %zu in every Windows C runtime).
+unsigned Length(const char* text, size_t capacity) { return static_cast<unsigned>(::strnlen(text, capacity)); }
 
 }  // namespace
 
@@ -31,8 +32,8 @@ void SummarizeCardRecord(const VorlexCardData& record, int fetchResult, char* ou
                                        Length(record.ParsedAccountNumber, sizeof record.ParsedAccountNumber)),
                       account);
     std::snprintf(out, capacity,
-                  "report fetch=%d product=0x%04X tracks=%zu/%zu/%zu chars decode=%d/%d/%d failed=%d "
-                  "encode=%d account=%s name=%zu chars encrypted=%zu hex chars masked=%zu/%zu/%zu chars",
+                  "report fetch=%d product=0x%04X tracks=%u/%u/%u chars decode=%d/%d/%d failed=%d "
+                  "encode=%d account=%s name=%u chars encrypted=%u hex chars masked=%u/%u/%u chars",
                   fetchResult, static_cast<unsigned>(record.ProductID),
                   Length(record.Track1Text, sizeof record.Track1Text),
                   Length(record.Track2Text, sizeof record.Track2Text),

@@ -181,7 +181,9 @@ TEST_F(TraceTest, ALevelThreeSwipeWritesNoAccountNumberTrackTextOrName) {
         int32_t rc = 0;
         ASSERT_TRUE(so.RetrieveCardProperty("AccountNumber", accountNumber, &rc));
         // The plain reader hands the application the whole number; the trace must not have it.
-        if (device == kDevice1) ASSERT_EQ(accountNumber, pan);
+        if (device == kDevice1) {
+            ASSERT_EQ(accountNumber, pan);
+        }
         for (int index : {PIDXMsr_Track1Data, PIDXMsr_Track2Data, PIDXMsr_Track3Data, PIDXMsr_Surname}) Text(so, index);
         int32_t data = 0;
         std::string command = "04";

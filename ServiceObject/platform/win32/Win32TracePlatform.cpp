@@ -74,6 +74,12 @@ class Win32TracePlatform final : public TracePlatform {
 public:
     std::unique_ptr<TraceFileSink> OpenFile(const std::string& path, std::string& error) override {
         if (!CreateFolders(path, error)) return nullptr;
+        // Asked first: an administrator's process may be let through regardless.
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            error = "the file is read-only";
+            return nullptr;
+        }
         win32::UniqueFile file = OpenForAppend(path, OPEN_ALWAYS);
         if (!file) {
             error = ErrorText(::GetLastError());
