@@ -121,6 +121,18 @@ session() {  # LABEL SWIPESESSION.EXE INSTALLED_WINDOWS_FOLDER
     sed 's/^/    /' "$out" | tail -n 15
 }
 
+# The session's trace in the default place: the swipe is summarised, and
+# neither its account number nor a track text is in the file.
+trace_ok() {  # LABEL
+  local trace
+  trace=$(winepath -u 'C:\ProgramData\Norvik\Logs\Norvik_MSR-1.log' 2>/dev/null)
+  check "$1: the trace is in %ProgramData%\\Norvik\\Logs\\Norvik_MSR-1.log, with calls, events and the swipe" \
+    bash -c 'grep -q " call OpenService(MSR, Norvik_MSR-1) rc=0 " "$1" && grep -q " event SOData(" "$1" &&
+             grep -q " report fetch=0 .*account=411111\*\*\*\*\*\*1111 " "$1"' _ "$trace"
+  check "$1: no account number or track text in the trace" \
+    bash -c '! grep -q -e 4111111111111111 -e "DOE/JOHN" -e "=2512101" "$1"' _ "$trace"
+}
+
 scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_DIR
   local label=$1 prefix=$2 arch=$3 view=$4 build=$5 bits=32
   [ "$arch" = x64 ] && bits=64
@@ -164,7 +176,11 @@ scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_
   check "the headers (an optional feature) are not" test ! -e "$unix_folder/include"
   check "the aliases name their device keys" \
     test "$(value_of "$msr" FrontCounterMSR "$view")|$(value_of "$msr" SecureLaneMSR "$view")" = "Norvik_MSR-1|Norvik_MSR-2"
+  # The support desk's trace, at its most detailed, on the basic reader.
+  wine reg add "$msr\\Norvik_MSR-1" /v TraceLevel /t REG_DWORD /d 3 /f ${view:+/reg:$view} >/dev/null 2>&1
   session "$label, $OLD_MSI_VERSION" "$build/bin/SwipeSession.exe" "$folder"
+  trace_ok "$label"
+  wine reg delete "$msr\\Norvik_MSR-1" /v TraceLevel /f ${view:+/reg:$view} >/dev/null 2>&1
   wine reg add "$msr" /v UserLaneMSR /d Norvik_MSR-2 /f ${view:+/reg:$view} >/dev/null 2>&1
 
   echo "--- major upgrade to $NEW_MSI_VERSION"

@@ -17,7 +17,8 @@ namespace {
 
 class StdioTraceFile final : public TraceFileSink {
 public:
-    StdioTraceFile(std::string path, std::FILE* file) : path_(std::move(path)), file_(file) {
+    StdioTraceFile(std::string path, std::FILE* file)
+        : path_(std::move(path)), previous_(path_ + ".1"), file_(file) {
         std::fseek(file_, 0, SEEK_END);
         const long size = std::ftell(file_);
         size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
@@ -33,8 +34,7 @@ public:
     }
     bool Roll() override {
         Close();
-        std::error_code error;
-        std::filesystem::rename(path_, path_ + ".1", error);
+        std::rename(path_.c_str(), previous_.c_str());
         file_ = std::fopen(path_.c_str(), "wb");
         size_ = 0;
         return file_ != nullptr;
@@ -46,6 +46,7 @@ private:
         file_ = nullptr;
     }
     std::string path_;
+    std::string previous_;  // made once: rolling over allocates nothing
     std::FILE* file_;
     uint64_t size_ = 0;
 };

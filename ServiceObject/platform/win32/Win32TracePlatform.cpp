@@ -30,7 +30,8 @@ win32::UniqueFile OpenForAppend(const std::string& path, DWORD disposition) {
 
 class Win32TraceFile final : public TraceFileSink {
 public:
-    Win32TraceFile(std::string path, win32::UniqueFile file) : path_(std::move(path)), file_(std::move(file)) {}
+    Win32TraceFile(std::string path, win32::UniqueFile file)
+        : path_(std::move(path)), previous_(path_ + ".1"), file_(std::move(file)) {}
 
     uint64_t Size() override {
         LARGE_INTEGER size{};
@@ -42,14 +43,14 @@ public:
     }
     bool Roll() override {
         file_.reset();
-        const std::string previous = path_ + ".1";
-        ::MoveFileExA(path_.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
+        ::MoveFileExA(path_.c_str(), previous_.c_str(), MOVEFILE_REPLACE_EXISTING);
         file_ = OpenForAppend(path_, CREATE_ALWAYS);
         return static_cast<bool>(file_);
     }
 
 private:
     std::string path_;
+    std::string previous_;  // made once: rolling over allocates nothing
     win32::UniqueFile file_;
 };
 
