@@ -13,7 +13,9 @@
 #   4. uninstall: nothing of ours is left but the user's alias.
 #
 # Scenarios: the x86 package on 32-bit Windows (a 32-bit prefix) and on
-# 64-bit Windows (WoW64), and the x64 package on 64-bit Windows.
+# 64-bit Windows (WoW64), and the x64 package on 64-bit Windows. On a host
+# that cannot run 32-bit code (tools/host.sh) the x86 scenarios are reported
+# as skipped, with the reason, in the output and in $NORVIK_SKIP_LOG.
 #
 #   tests/windows_release/msi-test.sh [WIN32_BUILD_DIR [WIN64_BUILD_DIR]]
 #   MSI_TEST_DIR   work folder and Wine root, default build/msi-test (emptied first)
@@ -52,6 +54,13 @@ check() {  # check DESCRIPTION COMMAND...
   local what=$1
   shift
   if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
+}
+
+skip() {  # skip PART: not run on this host, and why
+  local reason
+  reason=$(norvik_host_32bit_reason)
+  echo "  SKIP  $1: $reason"
+  [ -z "${NORVIK_SKIP_LOG:-}" ] || echo "release: $1: $reason" >>"$NORVIK_SKIP_LOG"
 }
 
 msr='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\MSR'
@@ -209,8 +218,14 @@ scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_
 
 for s in ${MSI_SCENARIOS:-x86-win32 x86-wow64 x64}; do
   case $s in
-    x86-win32) scenario x86-win32 win32 x86 "" "$WIN32_DIR" ;;
-    x86-wow64) scenario x86-wow64 win64 x86 32 "$WIN32_DIR" ;;
+    x86-win32 | x86-wow64)
+      if ! norvik_host_runs_32bit; then
+        skip "the x86 package ($s: install, session, upgrade and removal need 32-bit code)"
+      elif [ "$s" = x86-win32 ]; then
+        scenario x86-win32 win32 x86 "" "$WIN32_DIR"
+      else
+        scenario x86-wow64 win64 x86 32 "$WIN32_DIR"
+      fi ;;
     x64) scenario x64 win64 x64 64 "$WIN64_DIR" ;;
     *) echo "unknown scenario $s"; failures=$((failures + 1)) ;;
   esac
