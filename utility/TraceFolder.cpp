@@ -29,7 +29,7 @@ std::string TraceFileOf(const char* deviceKey) {
         DWORD type = 0;
         if (::RegQueryValueExA(key.get(), "TraceFile", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
                 ERROR_SUCCESS &&
-            (type == REG_SZ || type == REG_EXPAND_SZ)) {
+            type == REG_SZ) {  // as the service object reads it
             path = data;
         }
     }
@@ -59,7 +59,8 @@ void UpdateTraceFolderCommand(HMENU systemMenu) {
 bool OpenTraceFolder(HWND owner) {
     const std::string folder = ExistingTraceFolder();
     if (folder.empty()) return false;
-    return reinterpret_cast<INT_PTR>(::ShellExecuteA(owner, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+    const HINSTANCE result = ::ShellExecuteA(owner, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;  // the shell's way of saying success
 }
 
 }  // namespace swipebench

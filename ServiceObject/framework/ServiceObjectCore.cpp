@@ -314,7 +314,8 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
         }
     }
     if (wrongKind) {
-        trace.Write(TraceLevel::Errors, "reader product 0x%04X is not of the configured kind", static_cast<unsigned>(productId));
+        trace.Write(TraceLevel::Errors, "reader product 0x%04X is not of the configured kind",
+                    static_cast<unsigned>(productId));
         VorlexCloseDevice();
         return false;
     }

@@ -36,8 +36,7 @@ public:
         size = std::min(size, kValueDataCapacity);
         value = RegistryValue{};
         switch (type) {
-            case REG_SZ:
-            case REG_EXPAND_SZ: {  // expanded by whoever uses it (the trace's file)
+            case REG_SZ: {
                 const char* text = reinterpret_cast<const char*>(data);
                 value.type = RegistryValueType::String;
                 value.text.assign(text, strnlen(text, size));
