@@ -100,10 +100,15 @@ device_keys_ok() {  # MSR_KEY [VIEW]: both device keys with their reader kinds
   device_key_ok "$1\\Norvik_MSR-1" 0 "${2:-}" && device_key_ok "$1\\Norvik_MSR-2" 1 "${2:-}"
 }
 no_device_keys() { no_key "$1\\Norvik_MSR-1" "${2:-}" && no_key "$1\\Norvik_MSR-2" "${2:-}"; }
-no_progids() { no_key 'HKCR\NorvikMSR.SO' "${1:-}" && no_key 'HKCR\NorvikMSR.Control' "${1:-}"; }
-server_of() {  # PROGID [VIEW]: the InprocServer32 path of the ProgID's class
+# ProgIDs are shared by both registry views; class keys are per view. (Wine's
+# 64-bit reg.exe finds no ProgID at all when asked with /reg:32.)
+no_progids() {  # [VIEW]: neither ProgID, nor the service object's class in that view
+  no_key 'HKCR\NorvikMSR.SO' && no_key 'HKCR\NorvikMSR.Control' &&
+    { [ -z "${so_clsid:-}" ] || no_key "HKCR\\CLSID\\$so_clsid" "${1:-}"; }
+}
+server_of() {  # PROGID [VIEW]: the InprocServer32 path of the ProgID's class in that view
   local clsid
-  clsid=$(reg_default "HKCR\\$1\\CLSID" "${2:-}")
+  clsid=$(reg_default "HKCR\\$1\\CLSID")
   [ -n "$clsid" ] && reg_default "HKCR\\CLSID\\$clsid\\InprocServer32" "${2:-}"
 }
 unpack() {  # into the current prefix's C:\NorvikMSR
@@ -287,6 +292,7 @@ else
   fi
   (cd "$dir/x64" && wine cmd /c install.cmd 64 >/dev/null 2>&1)
   check "x64\\install.cmd 64 succeeds" test $? -eq 0
+  so_clsid=$(reg_default 'HKCR\NorvikMSR.SO\CLSID')
   echo "    64-bit view: NorvikMSR.SO -> $(server_of NorvikMSR.SO 64)"
   check "64-bit view: NorvikMSRSO's InprocServer32 is x64\\NorvikMSRSO.dll" \
     same_path "$(server_of NorvikMSR.SO 64)" "$x64_win\\NorvikMSRSO.dll"
