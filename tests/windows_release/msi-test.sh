@@ -78,15 +78,19 @@ OUR_KEYS=(
   "$msr\\Norvik_MSR-1" "$msr\\Norvik_MSR-2"
 )
 
-# One line per key and per value, "key|name|type|data", sorted. Paths are
-# compared without letter case, a "\\?\" prefix or a trailing backslash.
+# One line per key and per value, "view|key|name|type|data", sorted. Paths
+# are compared without letter case, a "\\?\" prefix or a trailing backslash.
+# For the 32-bit view of 64-bit Windows both views are read: some class keys
+# (ProgIDs) are shared, and a 64-bit reg.exe finds those only without /reg:32.
 dump() {  # VIEW
-  local key
-  for key in "${OUR_KEYS[@]}"; do wine reg query "$key" /s ${1:+/reg:$1} 2>/dev/null; done | tr -d '\r' |
-    awk -F'    ' '/^HKEY_/ { key = $0; print key "|"; next }
-                  NF >= 3 { data = $4; for (i = 5; i <= NF; i++) data = data "    " $i;
-                            print key "|" $2 "|" $3 "|" data }' |
-    sed 's/\\\\?\\//; s/\\$//' | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u
+  local key view views=("${1:-}")
+  [ "${1:-}" = 32 ] && views=(32 64)
+  for view in "${views[@]}"; do
+    for key in "${OUR_KEYS[@]}"; do wine reg query "$key" /s ${view:+/reg:$view} 2>/dev/null; done | tr -d '\r' |
+      awk -F'    ' -v view="$view" '/^HKEY_/ { key = $0; print view "|" key "|"; next }
+                    NF >= 3 { data = $4; for (i = 5; i <= NF; i++) data = data "    " $i;
+                              print view "|" key "|" $2 "|" $3 "|" data }'
+  done | sed 's/\\\\?\\//; s/\\$//' | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u
 }
 nothing_of_ours() {  # VIEW
   local left
