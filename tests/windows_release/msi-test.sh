@@ -78,23 +78,29 @@ OUR_KEYS=(
   "$msr\\Norvik_MSR-1" "$msr\\Norvik_MSR-2"
 )
 
-# One line per key and per value, "view|key|name|type|data", sorted. Paths
-# are compared without letter case, a "\\?\" prefix or a trailing backslash.
-# For the 32-bit view of 64-bit Windows both views are read: some class keys
-# (ProgIDs) are shared, and a 64-bit reg.exe finds those only without /reg:32.
-dump() {  # VIEW
-  local key view views=("${1:-}")
-  [ "${1:-}" = 32 ] && views=(32 64)
-  for view in "${views[@]}"; do
-    for key in "${OUR_KEYS[@]}"; do wine reg query "$key" /s ${view:+/reg:$view} 2>/dev/null; done | tr -d '\r' |
-      awk -F'    ' -v view="$view" '/^HKEY_/ { key = $0; print view "|" key "|"; next }
-                    NF >= 3 { data = $4; for (i = 5; i <= NF; i++) data = data "    " $i;
-                              print view "|" key "|" $2 "|" $3 "|" data }'
-  done | sed 's/\\\\?\\//; s/\\$//' | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u
+# One line per key and per value, "key|name|type|data", sorted, as an
+# application of the package's bitness sees the registry: for the 32-bit view
+# of 64-bit Windows through the 32-bit reg.exe, since a 64-bit one does not
+# see the class keys that both views share the way a 32-bit process does.
+# Paths are compared without letter case, a "\\?\" prefix or a trailing backslash.
+reg_query() {  # VIEW KEY
+  if [ "$1" = 32 ]; then
+    wine 'C:\windows\syswow64\reg.exe' query "$2" /s
+  else
+    wine reg query "$2" /s ${1:+/reg:$1}
+  fi
 }
-nothing_of_ours() {  # VIEW
+dump() {  # VIEW
+  local key
+  for key in "${OUR_KEYS[@]}"; do reg_query "${1:-}" "$key" 2>/dev/null; done | tr -d '\r' |
+    awk -F'    ' '/^HKEY_/ { key = $0; print key "|"; next }
+                  NF >= 3 { data = $4; for (i = 5; i <= NF; i++) data = data "    " $i;
+                            print key "|" $2 "|" $3 "|" data }' |
+    sed 's/\\\\?\\//; s/\\$//' | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u
+}
+nothing_of_ours() {  # VIEW: in it, and on 64-bit Windows in the 64-bit view too
   local left
-  left=$(dump "$1")
+  left=$( (dump "$1"; [ "$1" = 32 ] && dump 64) | LC_ALL=C sort -u)
   [ -z "$left" ] || { echo "$left" | sed 's/^/    left: /' | head -n 20; return 1; }
 }
 no_key() { ! wine reg query "$1" ${2:+/reg:$2} >/dev/null 2>&1; }
@@ -167,9 +173,10 @@ scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_
   cp "$build/bin/install.cmd" "$build/bin/uninstall.cmd" "$build/bin/NorvikMSR.reg" "$unix_folder/"
   local regsvr32=regsvr32
   [ "$prefix" = win64 ] && [ "$arch" = x86 ] && regsvr32='C:\windows\syswow64\regsvr32.exe'
-  (cd "$unix_folder" && wine cmd /c install.cmd $bits >/dev/null 2>&1) &&
-    wine "$regsvr32" /s "$folder\\NorvikMSRControl.dll" >/dev/null 2>&1
-  check "install.cmd and regsvr32 of the control succeed" test $? -eq 0
+  (cd "$unix_folder" && wine cmd /c install.cmd $bits) >"$logs/install.cmd.log" 2>&1 &&
+    wine "$regsvr32" /s "$folder\\NorvikMSRControl.dll" >>"$logs/install.cmd.log" 2>&1
+  check "install.cmd and regsvr32 of the control succeed" test $? -eq 0 ||
+    tr -d '\r' <"$logs/install.cmd.log" | grep -v '^[0-9a-f]*:fixme:' | tail -n 5 | sed 's/^/    /'
   local reference=$WORK/reference-$label.txt installed=$WORK/installed-$label.txt
   dump "$view" >"$reference"
   check "they write $(wc -l <"$reference") keys and values" test "$(wc -l <"$reference")" -gt 40
