@@ -164,7 +164,11 @@ package() { bash tools/package.sh; }
 # The release archive and the Windows Installer packages, each installed into
 # fresh prefixes and used from there.
 release() {
-  bash tools/release.sh && bash tests/windows_release/install-test.sh && bash tests/windows_release/msi-test.sh
+  bash tools/release.sh || return 1
+  local rc=0
+  bash tests/windows_release/install-test.sh || rc=1
+  bash tests/windows_release/msi-test.sh || rc=1
+  return $rc
 }
 
 for s in $STAGES; do stage "$s" "$s"; done
