@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -50,12 +51,18 @@ public:
     norvik::LocalDate Today() override { return {2026, 12, 8}; }
 };
 
+// range(0): the trace level of the device key (0 off; 3 everything, into a
+// file under the temporary folder).
 void SwipeToDataEvent(benchmark::State& state) {
+    const int traceLevel = static_cast<int>(state.range(0));
     norvik::InMemoryRegistryView registry;
     const std::string key = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\MSR\\Norvik_MSR-1";
     registry.CreateKey(key);
     registry.SetDword(key, "DeviceType", 0);
     registry.SetString(key, "DeviceName", "Norvik basic swipe reader");
+    const std::string traceFile = (std::filesystem::temp_directory_path() / "norvik-bench-trace.log").string();
+    registry.SetDword(key, "TraceLevel", static_cast<uint32_t>(traceLevel));
+    registry.SetString(key, "TraceFile", traceFile);
     norvik::InMemoryClaimMemory claims;
     NoSleepClock clock;
     VorlexSimEnable(1);
@@ -90,8 +97,13 @@ void SwipeToDataEvent(benchmark::State& state) {
     }
     service.CloseService(&rc);
     latencies.Publish(state);
+    std::filesystem::remove(traceFile);
+    std::filesystem::remove(traceFile + ".1");
+    if (traceLevel == 0 && state.counters["allocs_per_swipe"] != 0) {
+        state.SkipWithError("the card path allocated on the heap with the trace off");
+    }
 }
-BENCHMARK(SwipeToDataEvent)->UseRealTime();
+BENCHMARK(SwipeToDataEvent)->ArgName("trace")->Arg(0)->Arg(3)->UseRealTime();
 
 }  // namespace
 

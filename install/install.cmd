@@ -3,7 +3,8 @@ rem Installs the Norvik OPOS MSR service object from the folder of this script:
 rem registers NorvikMSRSO.dll as a COM server and writes the two OPOS device
 rem keys of NorvikMSR.reg.
 rem
-rem   install.cmd [32 | 64]     bitness of NorvikMSRSO.dll; 32 (the product) if omitted
+rem   install.cmd [32 | 64]     bitness of NorvikMSRSO.dll; by default the one of the DLL
+rem                             beside this script, which the build stamps in below
 rem
 rem A COM server and its OPOS keys must land in the registry view of the DLL's
 rem bitness, where the control object of the same bitness looks for them. On
@@ -14,10 +15,19 @@ rem console that one is reached as Sysnative. On 32-bit Windows there is one
 rem view, and System32 holds the only regsvr32.
 setlocal
 set "HERE=%~dp0"
+rem The bitness of the NorvikMSRSO.dll that the build put beside this copy.
+set "DLL_BITS=@NORVIK_DLL_BITS@"
+if not "%DLL_BITS%"=="32" if not "%DLL_BITS%"=="64" set "DLL_BITS="
 set "BITS=%~1"
-if "%BITS%"=="" set "BITS=32"
+if "%BITS%"=="" set "BITS=%DLL_BITS%"
 if not "%BITS%"=="32" if not "%BITS%"=="64" (
     echo usage: install.cmd [32 ^| 64]
+    if not defined DLL_BITS echo This copy does not know the bitness of NorvikMSRSO.dll: give it.
+    exit /b 2
+)
+if defined DLL_BITS if not "%BITS%"=="%DLL_BITS%" (
+    echo The NorvikMSRSO.dll beside this script is a %DLL_BITS%-bit DLL, not a %BITS%-bit one.
+    echo Run install.cmd without an argument, or the copy in the folder of the %BITS%-bit DLL.
     exit /b 2
 )
 

@@ -3,17 +3,27 @@ rem Uninstalls the Norvik OPOS MSR service object: unregisters NorvikMSRSO.dll
 rem and removes the two OPOS device keys. Aliases that name these devices are
 rem left to their owner (the SwipeBench logical device name editor).
 rem
-rem   uninstall.cmd [32 | 64]   bitness of NorvikMSRSO.dll; 32 (the product) if omitted
+rem   uninstall.cmd [32 | 64]   bitness of NorvikMSRSO.dll; by default the one of the DLL
+rem                             beside this script, which the build stamps in below
 rem
 rem The registry view follows the DLL's bitness exactly as in install.cmd:
 rem SysWOW64's regsvr32 and /reg:32 for a 32-bit DLL on 64-bit Windows.
 rem Keys already gone are not an error, so the script can run twice.
 setlocal
 set "HERE=%~dp0"
+rem The bitness of the NorvikMSRSO.dll that the build put beside this copy.
+set "DLL_BITS=@NORVIK_DLL_BITS@"
+if not "%DLL_BITS%"=="32" if not "%DLL_BITS%"=="64" set "DLL_BITS="
 set "BITS=%~1"
-if "%BITS%"=="" set "BITS=32"
+if "%BITS%"=="" set "BITS=%DLL_BITS%"
 if not "%BITS%"=="32" if not "%BITS%"=="64" (
     echo usage: uninstall.cmd [32 ^| 64]
+    if not defined DLL_BITS echo This copy does not know the bitness of NorvikMSRSO.dll: give it.
+    exit /b 2
+)
+if defined DLL_BITS if not "%BITS%"=="%DLL_BITS%" (
+    echo The NorvikMSRSO.dll beside this script is a %DLL_BITS%-bit DLL, not a %BITS%-bit one.
+    echo Run uninstall.cmd without an argument, or the copy in the folder of the %BITS%-bit DLL.
     exit /b 2
 )
 

@@ -13,6 +13,9 @@
 #     lib/x64/Vorlex.lib            import library of the 64-bit Vorlex.dll
 #     docs/                         user-guide.md, examples/vorlex_example.c, images/swipebench.png
 #
+# and, by tools/msi.sh, the Windows Installer packages dist/NorvikMSR-<version>-x86.msi
+# and dist/NorvikMSR-<version>-x64.msi.
+#
 #   tools/release.sh [WIN32_BUILD_DIR [WIN64_BUILD_DIR]]   defaults: build/win32 build/win64
 #   RELEASE_OUT=dir                                        where the archive goes (default: dist)
 #
@@ -179,8 +182,12 @@ Leave the folder where it is: the registration points at it.
       regsvr32 x86\\NorvikMSRControl.dll                           (32-bit Windows)
 
   64-bit POS application (64-bit Windows):
-      x64\\install.cmd 64
+      x64\\install.cmd
       %SystemRoot%\\System32\\regsvr32 x64\\NorvikMSRControl.dll
+
+Each install.cmd knows the bitness of the DLL beside it and refuses an
+argument that contradicts it. For fleets, use the Windows Installer packages
+NorvikMSR-$VERSION-x86.msi and -x64.msi instead (user guide, section 10).
 
 install.cmd registers NorvikMSRSO.dll and writes the OPOS device keys
 Norvik_MSR-1 (reader without encryption) and Norvik_MSR-2 (encrypting reader)
@@ -189,7 +196,7 @@ the DLL's bitness. Register NorvikMSRControl.dll only on machines without a
 standard OPOS MSR control object. Add logical device names with SwipeBench
 ("LDN" button).
 
-Uninstalling: x86\\uninstall.cmd (or x64\\uninstall.cmd 64), and
+Uninstalling: x86\\uninstall.cmd (or x64\\uninstall.cmd), and
 regsvr32 /u for NorvikMSRControl.dll if you registered it.
 
 See docs\\user-guide.md for the properties, the events, DirectIO, the
@@ -230,3 +237,6 @@ rm -f "$OUT/$NAME.zip"
 (cd "$WORK" && zip -q -X -r "$OUT/$NAME.zip" "$NAME")
 echo "release: $OUT/$NAME.zip"
 (cd "$WORK" && unzip -l "$OUT/$NAME.zip" | sed -n '4,$p')
+
+[ "$SWIPEBENCH_X86$SWIPEBENCH_X64" = 11 ] || fail "the Windows Installer packages need SwipeBench.exe in both builds"
+RELEASE_OUT="$OUT" bash tools/msi.sh "$WIN32_DIR" "$WIN64_DIR"

@@ -3,8 +3,9 @@
 # the thread tests), the fuzz targets for a bounded time, the Windows builds
 # under Wine (each suite WINDOWS_ROUNDS times, every round in a new random
 # order, so that no test leans on what an earlier one left behind), checks of
-# both builds' binaries that execute no 32-bit code, the dist/ folder and the
-# release archive with its install test.
+# both builds' binaries that execute no 32-bit code, the dist/ folder, the
+# release archive with its install test, and the Windows Installer packages
+# dist/NorvikMSR-<version>-x86.msi and -x64.msi with theirs.
 #
 # On a host that cannot run 32-bit code (tools/host.sh; NORVIK_HOST_32BIT=0
 # forces that path) the 32-bit Windows tests and the 32-bit parts of the
@@ -160,8 +161,15 @@ mainjob() {
 }
 
 package() { bash tools/package.sh; }
-# The release archive, installed into fresh prefixes and used from there.
-release() { bash tools/release.sh && bash tests/windows_release/install-test.sh; }
+# The release archive and the Windows Installer packages, each installed into
+# fresh prefixes and used from there.
+release() {
+  bash tools/release.sh || return 1
+  local rc=0
+  bash tests/windows_release/install-test.sh || rc=1
+  bash tests/windows_release/msi-test.sh || rc=1
+  return $rc
+}
 
 for s in $STAGES; do stage "$s" "$s"; done
 

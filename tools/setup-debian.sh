@@ -12,7 +12,8 @@ source "$ROOT/tools/host.sh"
 
 packages=(mingw-w64 mingw-w64-tools libwine-dev wine wine64 cmake make ninja-build
           g++ clang libclang-rt-dev googletest libgtest-dev libbenchmark-dev libxml2-dev
-          xvfb xauth imagemagick x11-apps zip unzip fonts-wine python3)
+          xvfb xauth imagemagick x11-apps zip unzip fonts-wine python3
+          wixl msitools)
 if norvik_host_runs_32bit; then
   packages+=(wine32:i386)
 fi

@@ -8,6 +8,7 @@
 #include "LDNDlg.h"
 #include "LdnRegistry.h"
 #include "TextFormat.h"
+#include "TraceFolder.h"
 #include "resource.h"
 
 namespace swipebench {
@@ -40,6 +41,9 @@ bool CSwipeBenchDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& res
         return true;
     case WM_SYSCOMMAND:
         return OnSysCommand(static_cast<UINT>(wParam & 0xFFF0));
+    case WM_INITMENU:  // the system menu is about to show: a trace file may have appeared
+        UpdateTraceFolderCommand(::GetSystemMenu(GetSafeHwnd(), FALSE));
+        return false;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return true;
@@ -60,6 +64,7 @@ void CSwipeBenchDlg::OnInitDialog() {
         ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, "&About SwipeBench...");
         if (simulator_.Load()) simulator_.AppendMenuTo(systemMenu);
+        UpdateTraceFolderCommand(systemMenu);
     }
 
     bigIcon_.reset(static_cast<HICON>(::LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
@@ -101,6 +106,10 @@ void CSwipeBenchDlg::OnInitDialog() {
 bool CSwipeBenchDlg::OnSysCommand(UINT command) {
     if (command == IDM_ABOUTBOX) {
         CAboutDlg(Instance()).DoModal(GetSafeHwnd());
+        return true;
+    }
+    if (command == IDM_OPEN_TRACE_FOLDER) {
+        OpenTraceFolder(GetSafeHwnd());
         return true;
     }
     return simulator_.OnSysCommand(command);

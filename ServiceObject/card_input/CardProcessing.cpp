@@ -98,6 +98,7 @@ void ServiceObjectCore::Impl::EventThreadProc(EventThread* self) {
 
 void ServiceObjectCore::Impl::ProcessCardData(const VorlexCardData& record, int32_t fetchResult) {
     ProcessState& ps = Process();
+    TraceCardRecord(record, fetchResult);
     if (fetchResult == VORLEX_OK) {
         int32_t errorReportingType;
         int32_t tracksToRead;

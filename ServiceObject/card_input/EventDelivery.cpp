@@ -66,6 +66,7 @@ void ServiceObjectCore::Impl::Fire(FrozenEvent::Kind kind, const char* name,
     std::shared_ptr<ControlObject> control;
     {
         std::lock_guard<std::mutex> lock(ps.mutex);
+        TraceEvent(name, arguments, count, ps.freezeEvents);
         if (ps.freezeEvents) {
             // A full queue keeps its first 49 entries; the last slot takes the newest.
             ps.frozenLast = ps.frozenLast + 1 == kFrozenQueueCapacity ? kFrozenQueueCapacity - 1

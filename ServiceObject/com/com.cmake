@@ -49,15 +49,17 @@ if(WIN32)
     target_link_options(NorvikMSRSO PRIVATE -Wl,--enable-stdcall-fixup)
   endif()
 
-  # The install scripts and the device-key template go beside the DLL they register.
-  set(NORVIK_INSTALL_COPIES)
-  foreach(name install.cmd uninstall.cmd NorvikMSR.reg)
-    set(copy ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name})
-    add_custom_command(OUTPUT ${copy}
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/install/${name} ${copy}
-      DEPENDS ${PROJECT_SOURCE_DIR}/install/${name} VERBATIM)
-    list(APPEND NORVIK_INSTALL_COPIES ${copy})
+  # The install scripts and the device-key template go beside the DLL they
+  # register; each script copy is stamped with that DLL's bitness.
+  math(EXPR NORVIK_DLL_BITS "${CMAKE_SIZEOF_VOID_P} * 8")
+  foreach(name install.cmd uninstall.cmd)
+    configure_file(${PROJECT_SOURCE_DIR}/install/${name} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${name}
+      @ONLY NEWLINE_STYLE CRLF)
   endforeach()
-  add_custom_target(norvik_install_scripts DEPENDS ${NORVIK_INSTALL_COPIES})
+  set(copy ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/NorvikMSR.reg)
+  add_custom_command(OUTPUT ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/install/NorvikMSR.reg ${copy}
+    DEPENDS ${PROJECT_SOURCE_DIR}/install/NorvikMSR.reg VERBATIM)
+  add_custom_target(norvik_install_scripts DEPENDS ${copy})
   add_dependencies(NorvikMSRSO norvik_install_scripts)
 endif()

@@ -92,6 +92,9 @@ bool LoadRegistryValues(RegistryView& registry, std::string_view deviceName, Dev
     }
     ReadRegistryLDNValue(*key, "DeviceDesc", config.deviceDescription);
     ReadRegistryLDNValue(*key, "DeviceName", config.deviceName);
+    Text<16> traceLevel;
+    if (ReadRegistryLDNValue(*key, "TraceLevel", traceLevel)) config.traceLevel = std::atoi(traceLevel.c_str());
+    ReadRegistryLDNValue(*key, "TraceFile", config.traceFile);
     return true;
 }
 

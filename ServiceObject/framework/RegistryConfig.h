@@ -32,6 +32,8 @@ struct DeviceConfig {
     int32_t readerKind = 0;
     Text<64> deviceDescription;
     Text<96> deviceName;
+    int32_t traceLevel = 0;  // "TraceLevel": 0 off .. 3
+    Text<300> traceFile;     // "TraceFile": empty for the default file
 };
 
 // Rebuilds the alias table from the MSR key: values whose data begins with a

@@ -11,6 +11,7 @@
 #include "framework/ClaimTable.h"
 #include "framework/ServiceObjectImpl.h"
 #include "platform/DefaultPlatform.h"
+#include "trace/Trace.h"
 
 namespace norvik {
 namespace {
@@ -63,7 +64,8 @@ ProcessState& Process() {
 }
 
 ServiceObjectCore::Impl::Impl(const ServiceEnvironment& environment)
-    : registry_(environment.registry ? *environment.registry : DefaultRegistryView()),
+    : trace(environment.trace ? *environment.trace : DefaultTracePlatform()),
+      registry_(environment.registry ? *environment.registry : DefaultRegistryView()),
       claims_(environment.claims ? *environment.claims : DefaultClaimMemory()),
       clock_(environment.clock ? *environment.clock : SystemClock()) {
     {
@@ -171,6 +173,7 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
 
     DeviceConfig config;
     const bool found = LoadRegistryValues(registry_, openDeviceName_.view(), config);
+    if (found) trace.Configure(config.traceLevel, config.traceFile.view(), openDeviceName_.view());
 
     lock.lock();
     if (!found) {
@@ -321,7 +324,9 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
         return true;
     }
 
-    if (VorlexOpenDevice("") != VORLEX_OK) {
+    const int32_t opened = VorlexOpenDevice("");
+    trace.Write(opened == VORLEX_OK ? TraceLevel::Details : TraceLevel::Errors, "reader open: %d", opened);
+    if (opened != VORLEX_OK) {
         std::lock_guard<std::mutex> lock(ps.mutex);
         props.DeviceEnabled = false;
         props.State = OPOS_S_ERROR;
@@ -350,6 +355,8 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
         }
     }
     if (wrongKind) {
+        trace.Write(TraceLevel::Errors, "reader product 0x%04X is not of the configured kind",
+                    static_cast<unsigned>(productId));
         VorlexCloseDevice();
         return false;
     }
@@ -361,6 +368,7 @@ void ServiceObjectCore::Impl::OnDeviceStatusChanged(int32_t state) {
     std::lock_guard<std::mutex> lock(ps.mutex);
     Impl* instance = ps.current;
     if (instance == nullptr || !instance->props.DeviceEnabled) return;
+    instance->trace.Write(TraceLevel::Details, "reader state %d", state);
     if (state == VORLEX_DEVICE_OPENED) instance->props.State = OPOS_S_IDLE;
     if (state == VORLEX_DEVICE_RELEASED || state == VORLEX_DEVICE_REMOVED) {
         instance->props.State = OPOS_S_ERROR;
@@ -439,13 +447,28 @@ ServiceObjectCore::ServiceObjectCore(const ServiceEnvironment& environment)
 ServiceObjectCore::~ServiceObjectCore() = default;
 
 void ServiceObjectCore::COFreezeEvents(bool, int32_t*) {}  // freezing goes through the property
-void ServiceObjectCore::OpenService(std::string_view, std::string_view deviceName,
+void ServiceObjectCore::OpenService(std::string_view deviceClass, std::string_view deviceName,
                                     std::unique_ptr<ControlObject> control, int32_t* pRC) {
     impl_->OpenService(deviceName, std::move(control), pRC);
+    impl_->TraceCall("OpenService", pRC, "%.*s, %.*s", static_cast<int>(deviceClass.size()), deviceClass.data(),
+                     static_cast<int>(deviceName.size()), deviceName.data());
 }
-void ServiceObjectCore::CheckHealth(int32_t level, int32_t* pRC) { impl_->CheckHealth(level, pRC); }
-void ServiceObjectCore::ClaimDevice(int32_t, int32_t* pRC) { impl_->ClaimDevice(pRC); }
-void ServiceObjectCore::CloseService(int32_t* pRC) { impl_->CloseService(pRC); }
-void ServiceObjectCore::ReleaseDevice(int32_t* pRC) { impl_->ReleaseDevice(pRC); }
+void ServiceObjectCore::CheckHealth(int32_t level, int32_t* pRC) {
+    impl_->CheckHealth(level, pRC);
+    impl_->TraceCall("CheckHealth", pRC, "%d", level);
+}
+void ServiceObjectCore::ClaimDevice(int32_t timeout, int32_t* pRC) {
+    impl_->ClaimDevice(pRC);
+    impl_->TraceCall("ClaimDevice", pRC, "%d", timeout);
+}
+void ServiceObjectCore::CloseService(int32_t* pRC) {
+    impl_->CloseService(pRC);
+    impl_->TraceCall("CloseService", pRC, "%s", "");
+    impl_->trace.Stop();
+}
+void ServiceObjectCore::ReleaseDevice(int32_t* pRC) {
+    impl_->ReleaseDevice(pRC);
+    impl_->TraceCall("ReleaseDevice", pRC, "%s", "");
+}
 
 }  // namespace norvik

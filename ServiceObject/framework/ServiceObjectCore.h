@@ -23,6 +23,7 @@ class ControlObject;
 class RegistryView;
 class ClaimMemory;
 class Clock;
+class TracePlatform;
 
 // The platform services one instance uses. Null members take the platform's
 // defaults (the Win32 adapters in the product, in-memory ones natively).
@@ -30,6 +31,7 @@ struct ServiceEnvironment {
     RegistryView* registry = nullptr;
     ClaimMemory* claims = nullptr;
     Clock* clock = nullptr;
+    TracePlatform* trace = nullptr;  // files, time and reports of the diagnostic trace
 };
 
 class ServiceObjectCore {

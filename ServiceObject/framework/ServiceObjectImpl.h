@@ -23,6 +23,7 @@
 #include "framework/ServiceObjectCore.h"
 #include "framework/Statistics.h"
 #include "properties/PropertyBlock.h"
+#include "trace/Trace.h"
 
 namespace norvik {
 
@@ -147,7 +148,20 @@ public:
     void ForgetCards();
     void LoadXMLUPOSStatistics();
 
+    // Diagnostic trace hooks (framework/TraceHooks.cpp). TraceCall takes the
+    // mutex to read the result codes: call it without the mutex held.
+    void TraceCall(const char* method, const int32_t* pRC, const char* format, ...)
+#if defined(__MINGW_PRINTF_FORMAT)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)))
+#elif defined(__GNUC__)
+        __attribute__((format(printf, 4, 5)))
+#endif
+        ;
+    static void TraceEvent(const char* name, const EventArgument* arguments, int count, bool frozen);  // mutex held
+    void TraceCardRecord(const VorlexCardData& record, int32_t fetchResult);
+
     PropertyBlock props;
+    Trace trace;
 
 private:
     void ApplyEncryptionCapabilities(bool atOpen);

@@ -4,6 +4,7 @@ target_sources(norvik_so_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ServiceObjectCore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RegistryConfig.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ClaimTable.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TraceHooks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../card_input/CardProcessing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../card_input/EventDelivery.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../properties/PropertyTable.cpp

@@ -31,6 +31,9 @@ bool ServiceObjectCore::Impl::DirectIO(int32_t* pData, std::string& text, int32_
 
     const int32_t status = VorlexSendCommand(command, static_cast<int32_t>(length), reply,
                                              static_cast<int32_t>(sizeof reply));
+    // The command code only: the rest of a command may carry keys, a reply card data.
+    trace.Write(TraceLevel::Details, "reader command %.2s.. (%u chars): %d, reply %u chars", command,
+                static_cast<unsigned>(length), status, static_cast<unsigned>(::strnlen(reply, sizeof reply)));
     {
         std::lock_guard<std::mutex> lock(Process().mutex);
         if (status == VORLEX_OK) {
@@ -73,35 +76,69 @@ void ServiceObjectCore::Impl::Refuse(int32_t* pRC) {
 
 void ServiceObjectCore::GetPropertyNumber(int32_t propIndex, int32_t* pNumber) {
     impl_->GetPropertyNumber(propIndex, pNumber);
+    impl_->TraceCall("GetPropertyNumber", nullptr, "%d -> %d", propIndex, pNumber ? *pNumber : 0);
 }
 void ServiceObjectCore::SetPropertyNumber(int32_t propIndex, int32_t number) {
     impl_->SetPropertyNumber(propIndex, number);
+    impl_->TraceCall("SetPropertyNumber", nullptr, "%d, %d", propIndex, number);
 }
+// String values may be card data: the trace shows their lengths.
 void ServiceObjectCore::GetPropertyString(int32_t propIndex, std::string& value) {
     impl_->GetPropertyString(propIndex, value);
+    impl_->TraceCall("GetPropertyString", nullptr, "%d -> %u chars", propIndex, static_cast<unsigned>(value.size()));
 }
-void ServiceObjectCore::SetPropertyString(int32_t propIndex, std::string_view) {
+void ServiceObjectCore::SetPropertyString(int32_t propIndex, std::string_view value) {
     impl_->SetPropertyString(propIndex);  // strings are never stored
+    impl_->TraceCall("SetPropertyString", nullptr, "%d, %u chars", propIndex, static_cast<unsigned>(value.size()));
 }
-bool ServiceObjectCore::DirectIO(int32_t, int32_t* pData, std::string& text, int32_t* pRC) {
-    return impl_->DirectIO(pData, text, pRC);  // the command number is not used: the text is the command
+bool ServiceObjectCore::DirectIO(int32_t command, int32_t* pData, std::string& text, int32_t* pRC) {
+    const size_t commandLength = text.size();
+    // The command number is not used: the text is the command.
+    const bool reached = impl_->DirectIO(pData, text, pRC);
+    impl_->TraceCall("DirectIO", reached ? pRC : nullptr, "%d, %u chars -> data %d, %u chars", command,
+                     static_cast<unsigned>(commandLength), pData ? *pData : 0, static_cast<unsigned>(text.size()));
+    return reached;
 }
-void ServiceObjectCore::ClearInput(int32_t* pRC) { impl_->ClearInput(pRC); }
-void ServiceObjectCore::ClearInputProperties(int32_t* pRC) { impl_->ClearInputProperties(pRC); }
-void ServiceObjectCore::ResetStatistics(int32_t* pRC) { impl_->Refuse(pRC); }
+void ServiceObjectCore::ClearInput(int32_t* pRC) {
+    impl_->ClearInput(pRC);
+    impl_->TraceCall("ClearInput", pRC, "%s", "");
+}
+void ServiceObjectCore::ClearInputProperties(int32_t* pRC) {
+    impl_->ClearInputProperties(pRC);
+    impl_->TraceCall("ClearInputProperties", pRC, "%s", "");
+}
 bool ServiceObjectCore::RetrieveStatistics(std::string& buffer, int32_t* pRC) {
-    return impl_->RetrieveStatistics(buffer, pRC);
+    const bool replaced = impl_->RetrieveStatistics(buffer, pRC);
+    impl_->TraceCall("RetrieveStatistics", pRC, "-> %u chars", static_cast<unsigned>(buffer.size()));
+    return replaced;
 }
-void ServiceObjectCore::UpdateStatistics(int32_t* pRC) { impl_->Refuse(pRC); }
-void ServiceObjectCore::CompareFirmwareVersion(int32_t*, int32_t* pRC) { impl_->Refuse(pRC); }
-void ServiceObjectCore::UpdateFirmware(int32_t* pRC) { impl_->Refuse(pRC); }
-void ServiceObjectCore::WriteTracks(int32_t* pRC) { impl_->Refuse(pRC); }
-void ServiceObjectCore::AuthenticateDevice(int32_t* pRC) { impl_->Refuse(pRC); }
-void ServiceObjectCore::DeauthenticateDevice(int32_t* pRC) { impl_->Refuse(pRC); }
 bool ServiceObjectCore::RetrieveCardProperty(std::string_view name, std::string& value, int32_t* pRC) {
-    return impl_->RetrieveCardProperty(name, value, pRC);
+    const bool found = impl_->RetrieveCardProperty(name, value, pRC);
+    impl_->TraceCall("RetrieveCardProperty", pRC, "%.*s -> %u chars", static_cast<int>(name.size()), name.data(),
+                     static_cast<unsigned>(found ? value.size() : 0));
+    return found;
 }
-void ServiceObjectCore::RetrieveDeviceAuthenticationData(int32_t* pRC) { impl_->Refuse(pRC); }
-void ServiceObjectCore::UpdateKey(int32_t* pRC) { impl_->Refuse(pRC); }
+
+namespace {
+// The operations the device does not support: each refuses, and is traced by name.
+void Refused(ServiceObjectCore::Impl& impl, const char* method, int32_t* pRC) {
+    impl.Refuse(pRC);
+    impl.TraceCall(method, pRC, "%s", "");
+}
+}  // namespace
+
+void ServiceObjectCore::ResetStatistics(int32_t* pRC) { Refused(*impl_, "ResetStatistics", pRC); }
+void ServiceObjectCore::UpdateStatistics(int32_t* pRC) { Refused(*impl_, "UpdateStatistics", pRC); }
+void ServiceObjectCore::CompareFirmwareVersion(int32_t*, int32_t* pRC) {
+    Refused(*impl_, "CompareFirmwareVersion", pRC);
+}
+void ServiceObjectCore::UpdateFirmware(int32_t* pRC) { Refused(*impl_, "UpdateFirmware", pRC); }
+void ServiceObjectCore::WriteTracks(int32_t* pRC) { Refused(*impl_, "WriteTracks", pRC); }
+void ServiceObjectCore::AuthenticateDevice(int32_t* pRC) { Refused(*impl_, "AuthenticateDevice", pRC); }
+void ServiceObjectCore::DeauthenticateDevice(int32_t* pRC) { Refused(*impl_, "DeauthenticateDevice", pRC); }
+void ServiceObjectCore::RetrieveDeviceAuthenticationData(int32_t* pRC) {
+    Refused(*impl_, "RetrieveDeviceAuthenticationData", pRC);
+}
+void ServiceObjectCore::UpdateKey(int32_t* pRC) { Refused(*impl_, "UpdateKey", pRC); }
 
 }  // namespace norvik

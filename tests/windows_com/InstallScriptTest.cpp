@@ -12,10 +12,13 @@ bool Open(HKEY root, const std::wstring& path, UniqueHKey& key) {
     return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-// The scripts are told the bitness of the DLL beside them, which is ours.
-DWORD RunScript(const wchar_t* script) {
-    return RunProcess(SystemProgram(L"cmd.exe") + L" /c \"\"" + ExecutableDirectory() + script +
-                      (sizeof(void*) == 8 ? L"\" 64\"" : L"\" 32\""));
+const wchar_t* const kOwnBits = sizeof(void*) == 8 ? L"64" : L"32";
+const wchar_t* const kOtherBits = sizeof(void*) == 8 ? L"32" : L"64";
+
+// The DLL beside the scripts has our bitness; without an argument they know it.
+DWORD RunScript(const wchar_t* script, const wchar_t* bits = L"") {
+    return RunProcess(SystemProgram(L"cmd.exe") + L" /c \"\"" + ExecutableDirectory() + script + L"\" " + bits +
+                      L"\"");
 }
 
 class InstallScriptTest : public ComTest {
@@ -40,6 +43,11 @@ TEST_F(InstallScriptTest, InstallRegistersAndWritesTheDeviceKeysUninstallTakesTh
     const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
     UniqueHKey key;
 
+    // Told the wrong bitness, it refuses and registers nothing.
+    EXPECT_EQ(2u, RunScript(L"install.cmd", kOtherBits));
+    EXPECT_FALSE(Open(HKEY_CLASSES_ROOT, classKey, key));
+    EXPECT_FALSE(Open(HKEY_LOCAL_MACHINE, kMsrKey + kDevices[0].first, key));
+
     ASSERT_EQ(0u, RunScript(L"install.cmd"));
     EXPECT_TRUE(Open(HKEY_CLASSES_ROOT, classKey, key));
     for (const auto& [name, kind] : kDevices) {
@@ -61,7 +69,9 @@ TEST_F(InstallScriptTest, InstallRegistersAndWritesTheDeviceKeysUninstallTakesTh
         }
     }
 
-    ASSERT_EQ(0u, RunScript(L"uninstall.cmd"));
+    EXPECT_EQ(2u, RunScript(L"uninstall.cmd", kOtherBits));
+    EXPECT_TRUE(Open(HKEY_CLASSES_ROOT, classKey, key));
+    ASSERT_EQ(0u, RunScript(L"uninstall.cmd", kOwnBits));
     EXPECT_FALSE(Open(HKEY_CLASSES_ROOT, classKey, key));
     for (const auto& device : kDevices) EXPECT_FALSE(Open(HKEY_LOCAL_MACHINE, kMsrKey + device.first, key));
     EXPECT_EQ(0u, RunScript(L"uninstall.cmd"));  // twice is harmless

@@ -1,6 +1,7 @@
 // The main dialog over a scripted control: start-up listing and placeholders,
 // the open/claim/enable sequence with every failing step, data and error
 // events, the buttons, the system menu and the keyboard.
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -428,3 +429,28 @@ TEST_F(MainDialogTest, WithoutAControlTheStatusSaysSoAndOpenFails) {
 }
 
 }  // namespace
+
+TEST_F(MainDialogTest, SystemMenuOffersTheTraceFolderWhileATraceFileExists) {
+    char folder[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathA(sizeof folder, folder), 0u);
+    const std::string file = std::string(folder) + "swipebench-trace-test.log";
+    ::DeleteFileA(file.c_str());
+    const std::string device = std::string(uitest::RegistrySandbox::kMsrPath) + "\\Norvik_MSR-2";
+    ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, device.c_str(), "TraceFile", REG_SZ, file.c_str(),
+                      static_cast<DWORD>(file.size() + 1));
+    Open();
+    HMENU systemMenu = ::GetSystemMenu(dialog_, FALSE);
+    auto offered = [&] {
+        ::SendMessageA(dialog_, WM_INITMENU, reinterpret_cast<WPARAM>(systemMenu), 0);
+        char label[64] = {};
+        return ::GetMenuStringA(systemMenu, IDM_OPEN_TRACE_FOLDER, label, sizeof label, MF_BYCOMMAND) > 0 &&
+               std::string(label) == "Open &trace folder";
+    };
+    EXPECT_FALSE(offered());
+    {
+        std::ofstream(file) << "trace\n";
+    }
+    EXPECT_TRUE(offered());
+    ::DeleteFileA(file.c_str());
+    EXPECT_FALSE(offered());
+}

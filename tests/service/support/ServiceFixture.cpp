@@ -44,6 +44,7 @@ ServiceObjectCore& ServiceTest::NewInstance(Clock* customClock) {
     environment.registry = &registry;
     environment.claims = &claims;
     environment.clock = customClock ? customClock : &clock;
+    environment.trace = tracePlatform;
     instances_.push_back(std::make_unique<ServiceObjectCore>(environment));
     return *instances_.back();
 }

@@ -72,6 +72,7 @@ protected:
     InMemoryRegistryView registry;
     InMemoryClaimMemory claims;
     FakeClock clock;
+    TracePlatform* tracePlatform = nullptr;  // the platform's own when null
     std::shared_ptr<EventRecorder> events = std::make_shared<EventRecorder>();
 
 private:

@@ -1,0 +1,129 @@
+// The diagnostic trace of one service object instance: off by default,
+// switched on per device key ("TraceLevel", "TraceFile"). Lines are formatted
+// into fixed storage on the calling thread and handed to a bounded buffer; a
+// writer thread of the trace puts them on disk, so the card path never waits
+// for the disk. A full buffer drops lines and counts them.
+//
+// What a caller writes must never carry card data: the masking helpers of
+// TraceMasking.h turn records, account numbers and replies into summaries.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace norvik {
+
+enum class TraceLevel : int32_t {
+    Off = 0,
+    Errors = 1,   // failed calls, error events, reader failures
+    Calls = 2,    // plus every OPOS call with its result codes, and every event
+    Details = 3,  // plus reader states, commands and report summaries
+};
+
+// ISO 8601 parts of a local time.
+struct TraceTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+    int utcOffsetMinutes = 0;
+};
+
+// An open trace file. Written only by the trace's writer thread.
+class TraceFileSink {
+public:
+    virtual ~TraceFileSink() = default;
+    virtual uint64_t Size() = 0;
+    virtual bool Write(const char* data, size_t length) = 0;
+    // The current file becomes the previous one (replacing it); a new empty file follows.
+    virtual bool Roll() = 0;
+};
+
+// What the trace needs from the platform; injected so that tests own files and time.
+class TracePlatform {
+public:
+    virtual ~TracePlatform() = default;
+    // Creates missing folders and opens `path` for appending; null with `error` set when it cannot.
+    virtual std::unique_ptr<TraceFileSink> OpenFile(const std::string& path, std::string& error) = 0;
+    virtual TraceTime Now() = 0;
+    virtual uint32_t ProcessId() = 0;
+    virtual uint32_t ThreadId() = 0;
+    // "%NAME%" references replaced by the environment's values.
+    virtual std::string ExpandPath(const std::string& path) = 0;
+    // The folder of the default trace files with its separator: %ProgramData%\Norvik\Logs\ on Windows.
+    virtual std::string DefaultFolder() = 0;
+    // Says once why the trace went off: the Windows event log, stderr natively.
+    virtual void ReportProblem(const std::string& message) = 0;
+};
+
+// The platform's own (Win32 files and event log, or stdio natively).
+TracePlatform& DefaultTracePlatform();
+
+class Trace {
+public:
+    static constexpr size_t kLineCapacity = 400;        // longer lines are cut
+    static constexpr size_t kBufferedLines = 256;       // lines waiting for the writer
+    static constexpr uint64_t kRollOverBytes = 1 << 20;  // the file rolls over at 1 MiB
+    static constexpr size_t kMaxPathLength = 259;       // MAX_PATH less its terminator
+
+    explicit Trace(TracePlatform& platform);
+    ~Trace();  // writes what is buffered, then stops
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+
+    // (Re)starts the trace for `deviceKey` at `level`; `file` empty takes the
+    // default file. A file that cannot be used turns the trace off and is
+    // reported once; it never fails the caller.
+    void Configure(int32_t level, std::string_view file, std::string_view deviceKey);
+    // Writes what is buffered and switches the trace off.
+    void Stop();
+
+    bool On(TraceLevel level) const noexcept {
+        // Acquire: a line written after this sees the configuration that switched the trace on.
+        return static_cast<int32_t>(level) <= level_.load(std::memory_order_acquire);
+    }
+    // One line, printf-style, when the trace is on at `level`.
+    void Write(TraceLevel level, const char* format, ...)
+#if defined(__MINGW_PRINTF_FORMAT)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
+#elif defined(__GNUC__)
+        __attribute__((format(printf, 3, 4)))
+#endif
+        ;
+    // Waits until every line written so far is in the file (tests, close).
+    void Flush();
+
+    std::string Path() const;
+    int32_t Level() const noexcept { return level_.load(std::memory_order_relaxed); }
+
+private:
+    struct Line {
+        uint16_t length;
+        char text[kLineCapacity];
+    };
+    void Append(const char* text, size_t length);
+    void WriterMain();
+    void Store(const char* text, size_t length);  // writer thread: with roll-over
+    void StopWriter();
+
+    TracePlatform& platform_;
+    std::atomic<int32_t> level_{0};
+    char instance_[48] = {};
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unique_ptr<Line[]> lines_;  // ring of kBufferedLines
+    size_t head_ = 0, count_ = 0;
+    uint64_t dropped_ = 0;
+    uint64_t queued_ = 0, written_ = 0;  // lines handed over / lines the writer finished
+    bool stop_ = false;
+    std::string path_;
+    std::unique_ptr<TraceFileSink> file_;
+    std::thread writer_;
+};
+
+}  // namespace norvik
