@@ -31,6 +31,9 @@ const char* const kDriverFiles[] = {"VorlexVirtualBus.sys", "VorlexVirtualHid.sy
 const char* const kServices[] = {"VorlexVirtualBus", "VorlexVirtualHid"};
 constexpr char kInfName[] = "VorlexVirtualReader.inf";
 constexpr DWORD kPollMilliseconds = 20;
+// The Win32 error the driver's STATUS_NO_SUCH_DEVICE arrives as (ERROR_NO_SUCH_DEVICE,
+// which mingw-w64 does not name).
+constexpr DWORD kNoSuchDeviceError = 433;
 
 struct DeviceInfoSetTraits {
     using Type = HDEVINFO;
@@ -144,8 +147,7 @@ Outcome ControlDevice::Send(DWORD code, const void* input, DWORD inputLength, vo
     const DWORD error = Raw(code, input, inputLength, output, outputLength, count);
     if (returned != nullptr) *returned = count;
     if (error == ERROR_SUCCESS) return Outcome::Ok;
-    // STATUS_NO_SUCH_DEVICE arrives as ERROR_FILE_NOT_FOUND or ERROR_DEV_NOT_EXIST.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_DEV_NOT_EXIST || error == ERROR_BAD_UNIT) {
+    if (error == kNoSuchDeviceError) {
         return Outcome::NoSuchDevice;
     }
     ::SetLastError(error);

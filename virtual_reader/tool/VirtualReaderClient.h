@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <cstdint>
 #include <string>
