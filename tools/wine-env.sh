@@ -22,6 +22,12 @@ wine_prefix_start() {
   mkdir -p "$NORVIK_WINE_ROOT" "$WINEPREFIX"
   local fresh=0
   [ -f "$WINEPREFIX/system.reg" ] || fresh=1
+  # A fresh prefix finishes its first boot before the persistent server
+  # starts: otherwise driver services (the virtual reader's) fail with 1053.
+  if [ "$fresh" = 1 ]; then
+    wine wineboot -i >/dev/null 2>&1 || true
+    wineserver -w 2>/dev/null || true
+  fi
   wineserver -p
   wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
   # Wine's own fonts (Marlett draws the caption buttons), also into an older prefix.
