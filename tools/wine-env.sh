@@ -23,13 +23,17 @@ wine_prefix_start() {
   local fresh=0
   [ -f "$WINEPREFIX/system.reg" ] || fresh=1
   # A fresh prefix finishes its first boot before the persistent server
-  # starts: otherwise driver services (the virtual reader's) fail with 1053.
+  # starts, and is not initialised a second time: otherwise a driver service
+  # (the virtual reader's) installed next fails to start (1053).
   if [ "$fresh" = 1 ]; then
     wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w 2>/dev/null || true
+    wineserver -p
+    wine wineboot >/dev/null 2>&1 || true
+  else
+    wineserver -p
+    wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
   fi
-  wineserver -p
-  wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
   # Wine's own fonts (Marlett draws the caption buttons), also into an older prefix.
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true

@@ -31,7 +31,6 @@ const char* const kDriverFiles[] = {"VorlexVirtualBus.sys", "VorlexVirtualHid.sy
 const char* const kServices[] = {"VorlexVirtualBus", "VorlexVirtualHid"};
 constexpr char kInfName[] = "VorlexVirtualReader.inf";
 constexpr DWORD kPollMilliseconds = 20;
-constexpr DWORD kServiceRetryMilliseconds = 2000;
 // The Win32 error the driver's STATUS_NO_SUCH_DEVICE arrives as (ERROR_NO_SUCH_DEVICE,
 // which mingw-w64 does not name).
 constexpr DWORD kNoSuchDeviceError = 433;
@@ -106,13 +105,6 @@ bool InfIsOurs(const std::string& path) {
     DWORD read = 0;
     ::ReadFile(file.get(), text, sizeof text - 1, &read, nullptr);
     return std::strstr(text, "VorlexVirtualReaderBus") != nullptr;
-}
-
-void StartBusService() {
-    UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return;
-    UniqueServiceHandle service(::OpenServiceA(manager.get(), kServices[0], SERVICE_START));
-    if (service) ::StartServiceA(service.get(), 0, nullptr);
 }
 
 }  // namespace
@@ -297,22 +289,8 @@ Outcome Install(std::string& error) {
         error = LastErrorText("installing the driver from " + inf + " (UpdateDriverForPlugAndPlayDevices)");
         return Outcome::Failed;
     }
-    // Wine's first driver install in a new prefix can leave the device
-    // unstarted (service start 1053); installing it once more starts it.
-    ULONGLONG settle = ::GetTickCount64() + kServiceRetryMilliseconds;
-    while (!ControlDeviceAnswers() && ::GetTickCount64() < settle) ::Sleep(kPollMilliseconds);
-    if (!ControlDeviceAnswers()) {
-        ::UpdateDriverForPlugAndPlayDevicesA(nullptr, VR_BUS_HARDWARE_ID, inf.c_str(), INSTALLFLAG_FORCE, &reboot);
-    }
     const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMilliseconds;
-    ULONGLONG nextStart = ::GetTickCount64() + kServiceRetryMilliseconds;
     while (!ControlDeviceAnswers()) {
-        // On a prefix that is still settling after its first boot the first
-        // start of the service can time out (1053); starting it again works.
-        if (::GetTickCount64() >= nextStart) {
-            StartBusService();
-            nextStart = ::GetTickCount64() + kServiceRetryMilliseconds;
-        }
         if (::GetTickCount64() >= deadline) {
             error = "the driver was installed but its control device did not appear within 10 s";
             return Outcome::TimedOut;
