@@ -6,14 +6,15 @@
 # binaries in dist/ and the release archive dist/NorvikMSR-<version>.zip.
 #
 #   tools/run-tests.sh            all stages
-#   STAGES="native win32" ...     some stages only
+#   STAGES="native win32" ...     some stages only (wow64: the 32-bit virtual
+#                                 reader test in the 64-bit prefix; after win32, win64)
 #   FUZZ_SECONDS=20               time per fuzz target
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 bash tools/setup-debian.sh || { echo "setup failed"; exit 1; }
 
-STAGES=${STAGES:-"native asan tsan fuzz win32 win64 package release"}
+STAGES=${STAGES:-"native asan tsan fuzz win32 win64 wow64 package release"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 JOBS=${JOBS:-2}
 GENERATOR=()
@@ -89,6 +90,18 @@ windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR [ctest args...]
 
 win32() { windows win32 cmake/mingw-i686.cmake build/win32; }
 win64() { windows win64 cmake/mingw-x86_64.cmake build/win64; }
+# The 32-bit reader library over the 64-bit virtual reader driver (WoW64):
+# the 32-bit build's test in the 64-bit prefix, which the 64-bit tool installs.
+wow64() {
+  local test=build/win32/bin/virtual_reader_test.exe tool=build/win64/bin/virtual-reader/VirtualReader.exe
+  [ -f "$test" ] && [ -f "$tool" ] || { echo "wow64: needs the win32 and win64 stages' builds"; return 1; }
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    source tools/wine-env.sh
+    wine_prefix_start win64 || exit 1
+    wine "$2" install && (cd "$(dirname "$1")" && wine ./virtual_reader_test.exe --gtest_color=no); rc=$?
+    wine_prefix_stop win64
+    exit $rc' _ "$test" "$tool"
+}
 package() { bash tools/package.sh; }
 # The release archive, installed into a fresh prefix and used from there.
 release() { bash tools/release.sh && bash tests/windows_release/install-test.sh; }
