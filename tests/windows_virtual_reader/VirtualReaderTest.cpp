@@ -11,41 +11,17 @@
 #include "CallbackLog.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
-#include "VirtualReaderClient.h"
+#include "VirtualReaderTestSupport.h"
 
 namespace {
 
 using vorlex::testing::CallbackEvent;
 using vorlex::testing::CallbackLog;
 namespace vr = vorlex::virtual_reader;
+using vr::testing::RunTool;
 
 const char kTrack1[] = "%B4111111111111111^DOE/JOHN Q^2512101123456789?";
 const char kTrack2[] = ";4111111111111111=25121011234567890?";
-
-std::string ToolPath() {
-    char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/")) + "\\virtual-reader\\VirtualReader.exe";
-}
-
-// Runs VirtualReader.exe with `arguments`; returns its exit code (-1: not started).
-int RunTool(const std::string& arguments) {
-    std::string commandLine = "\"" + ToolPath() + "\" " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        return -1;
-    }
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
 
 ULONGLONG ProcessCpuMilliseconds() {
     FILETIME created, exited, kernel, user;
@@ -56,11 +32,9 @@ ULONGLONG ProcessCpuMilliseconds() {
 
 class VirtualReaderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { installExitCode_ = RunTool("install"); }
-
     void SetUp() override {
-        ASSERT_EQ(installExitCode_, 0) << "VirtualReader install failed; see its stderr above";
-        ASSERT_EQ(control_.Open(), vr::Outcome::Ok);
+        ASSERT_TRUE(vr::testing::VirtualBus::Install()) << "VirtualReader install failed; see its stderr above";
+        ASSERT_EQ(bus_.Open(), vr::Outcome::Ok);
         UnplugAll();
         VorlexCloseDevice();
         VorlexSimEnable(0);
@@ -77,22 +51,9 @@ protected:
 
     static CallbackLog& Log() { return CallbackLog::Instance(); }
 
-    void UnplugAll() {
-        std::vector<VR_DEVICE_INFO> devices;
-        control_.Status(devices);
-        if (devices.empty()) return;
-        control_.Unplug(VR_ALL_DEVICES);
-        for (const auto& device : devices) EXPECT_TRUE(vr::WaitForInterface(device, false, vr::kTimeoutMilliseconds));
-    }
-
+    void UnplugAll() { bus_.UnplugAll(); }
     VR_DEVICE_INFO Plug(const char* modelName, uint16_t vendorId = VORLEX_VENDOR_ID, uint16_t productId = 0) {
-        const vr::PluggableModel* model = vr::FindPluggableModel(modelName);
-        VR_DEVICE_INFO device{};
-        const VR_PLUG_REQUEST request{vendorId, productId ? productId : model->productId, model->inputReportLength,
-                                      model->featureReportLength};
-        EXPECT_EQ(control_.Plug(request, device), vr::Outcome::Ok);
-        EXPECT_TRUE(vr::WaitForInterface(device, true, vr::kTimeoutMilliseconds));
-        return device;
+        return bus_.Plug(modelName, vendorId, productId);
     }
 
     // The card data text of one swipe of the open reader, delivered by `swipe`.
@@ -106,11 +67,9 @@ protected:
         return text.data();
     }
 
-    static int installExitCode_;
-    vr::ControlDevice control_;
+    vr::testing::VirtualBus bus_;
+    vr::ControlDevice& control_ = bus_.control;
 };
-
-int VirtualReaderTest::installExitCode_ = -1;
 
 // Both report layouts decode exactly as the simulated bus decodes them, and
 // the swipe goes through the tool's command line.
