@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
-# The main job: builds the 32-bit product and runs a swipe session against
-# the simulated reader under Wine.
+# The main job: builds the 32-bit product and runs a swipe session under Wine,
+# over the virtual reader (the real HID path) by default:
+#   tools/demo.sh               virtual reader; a failed driver install stops it
+#   tools/demo.sh --simulated   Vorlex's built-in simulated reader
 set -euo pipefail
+SESSION_ARGS=--virtual
+case "${1:-}" in
+  --simulated) SESSION_ARGS= ;;
+  "") ;;
+  *) echo "usage: tools/demo.sh [--simulated]" >&2; exit 2 ;;
+esac
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 bash tools/setup-debian.sh
@@ -26,6 +34,17 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     wine reg add "$msr" /v FrontCounterMSR /d Norvik_MSR-1 /f >/dev/null 2>&1 &&
     wine reg add "$msr" /v SecureLaneMSR /d Norvik_MSR-2 /f >/dev/null 2>&1 &&
     echo || { echo "registration failed"; exit 1; }
-  wine SwipeSession.exe; rc=$?
+  # ---- virtual reader: install its driver first, or say why not and stop.
+  if [ -n "$1" ]; then
+    echo "Installing the virtual reader (virtual-reader\\VirtualReader.exe install)"
+    if ! vr_error=$(wine virtual-reader/VirtualReader.exe install 2>&1 >/dev/null); then
+      echo "demo: the virtual reader could not be installed: ${vr_error:-VirtualReader install failed}" >&2
+      echo "demo: run tools/demo.sh --simulated for the built-in simulated reader" >&2
+      wine_prefix_stop win32
+      exit 1
+    fi
+    echo
+  fi
+  wine SwipeSession.exe $1; rc=$?
   wine_prefix_stop win32
-  exit $rc'
+  exit $rc' _ "$SESSION_ARGS"

@@ -15,30 +15,7 @@
 
 namespace vorlex::virtual_reader::testing {
 
-inline std::string ToolPath() {
-    char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/")) + "\\virtual-reader\\VirtualReader.exe";
-}
-
-// Runs VirtualReader.exe with `arguments`; returns its exit code (-1: not started).
-inline int RunTool(const std::string& arguments) {
-    std::string commandLine = "\"" + ToolPath() + "\" " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        return -1;
-    }
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
+inline int RunTool(const std::string& arguments) { return RunControlTool(arguments); }
 
 // The virtual bus as a test drives it; starts and ends with nothing plugged.
 class VirtualBus {

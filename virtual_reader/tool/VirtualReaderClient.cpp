@@ -354,4 +354,24 @@ Outcome Uninstall(std::string& error) {
     return Outcome::Failed;
 }
 
+int RunControlTool(const std::string& arguments) {
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    folder = folder.substr(0, folder.find_last_of("\\/"));
+    std::string commandLine = "\"" + folder + "\\virtual-reader\\VirtualReader.exe\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        return -1;
+    }
+    norvik::win32::UniqueKernelHandle processHandle(process.hProcess);
+    norvik::win32::UniqueKernelHandle threadHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, 2 * kTimeoutMilliseconds + 10000);
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process.hProcess, &code) ? static_cast<int>(code) : -1;
+}
+
 }  // namespace vorlex::virtual_reader

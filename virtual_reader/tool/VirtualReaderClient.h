@@ -68,4 +68,10 @@ Outcome Uninstall(std::string& error);
 
 constexpr DWORD kTimeoutMilliseconds = 10000;
 
+// Runs the control tool VirtualReader.exe from the folder virtual-reader
+// beside the calling program with `arguments`; returns its exit code, -1
+// when it cannot be started. For programs that drive the virtual reader
+// through its command line, as tests outside this repository do.
+int RunControlTool(const std::string& arguments);
+
 }  // namespace vorlex::virtual_reader

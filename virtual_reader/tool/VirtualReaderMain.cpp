@@ -135,7 +135,10 @@ int Unplug(int argc, char** argv) {
     if (argc > 1 || (argc == 1 && !all)) return Usage("unplug takes nothing or 'all'");
     Session session;
     if (int code = FromOutcome(session.Open(), "reading the status")) return code;
-    if (session.devices.empty()) return Fail(kNoSuchDevice, "no virtual device is plugged");
+    if (session.devices.empty()) {
+        // "all" of nothing is done; the newest of nothing does not exist.
+        return all ? kSuccess : Fail(kNoSuchDevice, "no virtual device is plugged");
+    }
     std::vector<VR_DEVICE_INFO> going = all ? session.devices : std::vector<VR_DEVICE_INFO>{*session.Newest()};
     if (int code = FromOutcome(session.control.Unplug(all ? VR_ALL_DEVICES : going.front().serial), "unplug")) return code;
     for (const auto& device : going) {
