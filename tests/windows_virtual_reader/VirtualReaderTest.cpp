@@ -200,4 +200,33 @@ TEST_F(VirtualReaderTest, ControlDeviceRefusesMalformedRequests) {
     EXPECT_EQ(RunTool("last-feature"), 4);
 }
 
+// Only administrators and SYSTEM may open the control device. Wine keeps no
+// security on device objects (and runs everything as an administrator), so
+// there the platform cannot express the check.
+TEST_F(VirtualReaderTest, NonAdministratorsCannotOpenTheControlDevice) {
+    if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Wine keeps no security on device objects";
+    }
+    using norvik::win32::UniqueKernelHandle;
+    UniqueKernelHandle token;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()));
+    // The same user with Administrators for deny only: a non-administrator.
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+    UniqueKernelHandle restricted;
+    ASSERT_TRUE(::CreateRestrictedToken(token.get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                                        restricted.put()));
+    UniqueKernelHandle impersonation;
+    ASSERT_TRUE(::DuplicateToken(restricted.get(), SecurityImpersonation, impersonation.put()));
+    ASSERT_TRUE(::SetThreadToken(nullptr, impersonation.get()));
+    norvik::win32::UniqueFile control(::CreateFileA(VR_CONTROL_USER_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+    const DWORD error = ::GetLastError();
+    ::RevertToSelf();
+    EXPECT_FALSE(control);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 }  // namespace

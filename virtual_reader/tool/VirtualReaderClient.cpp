@@ -241,8 +241,29 @@ bool WaitForInterface(const VR_DEVICE_INFO& device, bool visible, DWORD millisec
     }
 }
 
+namespace {
+
+// Whether the system holds the INF copy through which PnP installs the
+// children's HID minidriver.
+bool InfInstalled() {
+    const std::string infDirectory = WindowsDirectory() + "\\inf\\";
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA((infDirectory + "*.inf").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool ours = false;
+    do {
+        ours = InfIsOurs(infDirectory + found.cFileName);
+    } while (!ours && ::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return ours;
+}
+
+}  // namespace
+
 Outcome Install(std::string& error) {
-    if (ControlDeviceAnswers()) return Outcome::Ok;
+    // A running bus is not enough: after an uninstall under Wine the loaded
+    // driver answers until the prefix stops, but its registration is gone.
+    if (ControlDeviceAnswers() && InfInstalled()) return Outcome::Ok;
     const std::string inf = ToolDirectory() + "\\" + kInfName;
     if (::GetFileAttributesA(inf.c_str()) == INVALID_FILE_ATTRIBUTES) {
         error = "cannot find " + inf;
