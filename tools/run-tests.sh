@@ -1,37 +1,64 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native (plain, ASan/UBSan, TSan of
-# the thread tests), the fuzz targets for a bounded time, and the Windows
-# build under Wine (32-bit prefix; the 64-bit build is built and its
-# registration and session tests run in a 64-bit prefix). Leaves the Windows
-# binaries in dist/ and the release archive dist/NorvikMSR-<version>.zip.
+# the thread tests), the fuzz targets for a bounded time, the Windows builds
+# under Wine (each suite WINDOWS_ROUNDS times, every round in a new random
+# order, so that no test leans on what an earlier one left behind), checks of
+# both builds' binaries that execute no 32-bit code, the dist/ folder and the
+# release archive with its install test.
+#
+# On a host that cannot run 32-bit code (tools/host.sh; NORVIK_HOST_32BIT=0
+# forces that path) the 32-bit Windows tests and the 32-bit parts of the
+# install test are reported as skipped, with the reason, never as passed.
 #
 #   tools/run-tests.sh            all stages
 #   STAGES="native win32" ...     some stages only (wow64: the 32-bit virtual
 #                                 reader test in the 64-bit prefix; after win32, win64)
 #   FUZZ_SECONDS=20               time per fuzz target
+#   WINDOWS_ROUNDS=2              shuffled runs of each Windows suite
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
+source tools/host.sh
 bash tools/setup-debian.sh || { echo "setup failed"; exit 1; }
 
-STAGES=${STAGES:-"native asan tsan fuzz win32 win64 wow64 package release"}
+STAGES=${STAGES:-"native asan tsan fuzz win32 win64 wow64 binaries mainjob package release"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+WINDOWS_ROUNDS=${WINDOWS_ROUNDS:-2}
 JOBS=${JOBS:-2}
 GENERATOR=()
 command -v ninja >/dev/null && GENERATOR=(-G Ninja)
 failed=()
 passed=()
+skipped=()
+if norvik_host_runs_32bit; then
+  echo "host: runs 32-bit and 64-bit code"
+else
+  echo "host: $(norvik_host_32bit_reason); its 32-bit Windows code is built and checked, not run"
+fi
+
+# Scripts that leave out a part append "part: reason" lines here.
+export NORVIK_SKIP_LOG=$ROOT/build/skipped.log
+mkdir -p build
+: >"$NORVIK_SKIP_LOG"
 
 stage() {  # stage NAME COMMAND...
-  local name=$1; shift
+  local name=$1 rc; shift
   echo
   echo "=== $name"
-  if "$@"; then passed+=("$name"); else failed+=("$name"); echo "=== $name FAILED"; fi
+  "$@"; rc=$?
+  case $rc in
+    0) passed+=("$name") ;;
+    77) ;;  # skipped as a whole: the stage logged why
+    *) failed+=("$name"); echo "=== $name FAILED" ;;
+  esac
+  local line
+  while IFS= read -r line; do skipped+=("$line"); echo "=== skipped $line"; done <"$NORVIK_SKIP_LOG"
+  : >"$NORVIK_SKIP_LOG"
 }
 
 configure_and_build() {  # DIR [cmake args...]
   local dir=$1; shift
-  mkdir -p build
+  echo "--- configuring and building $dir"
   cmake -S . -B "$dir" "${GENERATOR[@]}" -DNORVIK_TEST_GROUPS= "$@" >"$dir.configure.log" 2>&1 \
     || { mkdir -p "$dir"; cat "$dir.configure.log"; return 1; }
   cmake --build "$dir" -j"$JOBS" 2>&1 | grep -E "error|Error|warning: " ; return "${PIPESTATUS[0]}"
@@ -74,26 +101,42 @@ fuzz() {
   return $ok
 }
 
-windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR [ctest args...]
-  local arch=$1 toolchain=$2 dir=$3; shift 3
+windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR
+  local arch=$1 toolchain=$2 dir=$3 reason
   configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" || return 1
+  if ! reason=$(source tools/wine-env.sh && wine_arch_available "$arch"); then
+    echo "$arch: Windows tests under Wine: $reason" >>"$NORVIK_SKIP_LOG"
+    return 77
+  fi
   # Windows need a display (hidden windows of COM objects, the utility's dialogs);
   # the wineserver and wineboot run under the same one.
   xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
-    arch=$1; dir=$2; shift 2
+    arch=$1; dir=$2; rounds=$3
     source tools/wine-env.sh
+    echo "--- preparing the Wine prefix build/wineprefix-$arch"
     wine_prefix_start "$arch" || exit 1
-    (cd "$dir" && ctest --output-on-failure "$@"); rc=$?
+    rc=0
+    for round in $(seq 1 "$rounds"); do
+      # A new order of the executables and of the cases inside each.
+      seed=$((RANDOM % 99999 + 1))
+      echo "--- round $round of $rounds: shuffled (ctest --schedule-random, GTEST_RANDOM_SEED=$seed)"
+      (cd "$dir" && GTEST_SHUFFLE=1 GTEST_RANDOM_SEED=$seed ctest --schedule-random --output-on-failure) || rc=1
+    done
     wine_prefix_stop "$arch"
-    exit $rc' _ "$arch" "$dir" "$@"
+    exit $rc' _ "$arch" "$dir" "$WINDOWS_ROUNDS"
 }
 
 win32() { windows win32 cmake/mingw-i686.cmake build/win32; }
 win64() { windows win64 cmake/mingw-x86_64.cmake build/win64; }
+
 # The 32-bit reader library over the 64-bit virtual reader driver (WoW64):
 # the 32-bit build's test in the 64-bit prefix, which the 64-bit tool installs.
 wow64() {
   local test=build/win32/bin/virtual_reader_test.exe tool=build/win64/bin/virtual-reader/VirtualReader.exe
+  if ! norvik_host_runs_32bit; then
+    echo "wow64: the 32-bit virtual reader test in the 64-bit prefix: $(norvik_host_32bit_reason)" >>"$NORVIK_SKIP_LOG"
+    return 77
+  fi
   [ -f "$test" ] && [ -f "$tool" ] || { echo "wow64: needs the win32 and win64 stages' builds"; return 1; }
   xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     source tools/wine-env.sh
@@ -102,12 +145,53 @@ wow64() {
     wine_prefix_stop win64
     exit $rc' _ "$test" "$tool"
 }
+
+# What needs no 32-bit execution is checked on every host, for both builds.
+binaries() {
+  configure_and_build build/win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake &&
+    configure_and_build build/win64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake &&
+    bash tests/windows_binaries/check.sh build/win32 build/win64
+}
+
+# The README's main job, on this host's path and, where the host runs 32-bit
+# code, on the 64-bit-only path too.
+mainjob() {
+  local forced ok=0 out
+  for forced in "" 0; do
+    if [ -z "$forced" ]; then
+      echo "--- bash tools/demo.sh"
+      out=$(bash tools/demo.sh 2>&1)
+    else
+      norvik_host_runs_32bit || continue
+      echo "--- NORVIK_HOST_32BIT=0 bash tools/demo.sh"
+      out=$(env -u NORVIK_HOST_32BIT_PROBED NORVIK_HOST_32BIT=0 bash tools/demo.sh 2>&1)
+    fi
+    local rc=$?
+    echo "$out" | grep -E "^(== |[0-9]+-bit session|Session complete)" | sed 's/^/    /'
+    if [ "$rc" -ne 0 ] || ! echo "$out" | grep -q '^Session complete\.' ||
+       { [ -n "$forced" ] && ! echo "$out" | grep -q '^64-bit session: '; }; then
+      echo "$out" | tail -n 40
+      ok=1
+    fi
+  done
+  return $ok
+}
+
 package() { bash tools/package.sh; }
-# The release archive, installed into a fresh prefix and used from there.
+# The release archive, installed into fresh prefixes and used from there.
 release() { bash tools/release.sh && bash tests/windows_release/install-test.sh; }
 
 for s in $STAGES; do stage "$s" "$s"; done
 
 echo
-echo "stages passed: ${passed[*]:-none}"
-[ ${#failed[@]} -eq 0 ] || { echo "stages FAILED: ${failed[*]}"; exit 1; }
+echo "=== summary"
+echo "stages passed:  ${passed[*]:-none}"
+echo "stages FAILED:  ${failed[*]:-none}"
+if [ ${#skipped[@]} -eq 0 ]; then
+  echo "skipped:        nothing"
+else
+  printf 'skipped:        %s\n' "${skipped[0]}"
+  [ ${#skipped[@]} -lt 2 ] || printf '                %s\n' "${skipped[@]:1}"
+fi
+echo "${#passed[@]} passed, ${#failed[@]} failed, ${#skipped[@]} skipped"
+[ ${#failed[@]} -eq 0 ]

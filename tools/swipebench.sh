@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Starts SwipeBench under Wine, in the project's 32-bit prefix.
+# Starts SwipeBench under Wine, in the project's prefix of the program's
+# bitness (a 32-bit build in the 32-bit prefix, a 64-bit one in the 64-bit
+# prefix, through its own loader).
 #
 #   tools/swipebench.sh [--install] [--screenshot FILE] [path/to/SwipeBench.exe]
 #
-# Without a path it takes the newest SwipeBench.exe under build/*/bin. It runs
+# Without a path it takes the newest SwipeBench.exe under build/*/bin that
+# this host can run (a 64-bit one where the host runs no 32-bit code). It runs
 # on the user's display when there is one, otherwise on a private Xvfb display.
 #
 #   --install          first registers the service object and the two OPOS
@@ -33,12 +36,22 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+source "$here/host.sh"
+candidates="$root/build/*/bin/SwipeBench.exe"
+norvik_host_runs_32bit || candidates="$root/build/win64*/bin/SwipeBench.exe"
 if [ -z "$exe" ]; then
-  exe=$(ls -t "$root"/build/*/bin/SwipeBench.exe 2>/dev/null | head -n 1 || true)
+  exe=$(ls -t $candidates 2>/dev/null | head -n 1 || true)
 fi
 if [ -z "$exe" ] || [ ! -f "$exe" ]; then
   echo "swipebench.sh: SwipeBench.exe not found; build the Windows target SwipeBench first" >&2
   exit 2
+fi
+if x86_64-w64-mingw32-objdump -f "$exe" 2>/dev/null | grep -q "file format pei-x86-64"; then
+  arch=win64
+else
+  arch=win32
+  norvik_host_runs_32bit ||
+    { echo "swipebench.sh: $exe is a 32-bit program and $(norvik_host_32bit_reason)" >&2; exit 2; }
 fi
 bin=$(cd "$(dirname "$exe")" && pwd)
 exe=$bin/$(basename "$exe")
@@ -53,13 +66,15 @@ fi
 
 run() {
   source "$here/wine-env.sh"
-  wine_prefix_start win32
-  trap 'wine_prefix_stop win32' EXIT
+  wine_prefix_start "$arch"
+  trap 'wine_prefix_stop "$arch"' EXIT
   trap 'exit 130' INT TERM
   # Vorlex.dll and the service object sit beside the program.
   cd "$bin"
   if [ "$install" = 1 ]; then
-    wine cmd /c install.cmd >/dev/null 2>&1 || { echo "swipebench.sh: install.cmd failed" >&2; return 1; }
+    local bits=""
+    [ "$arch" = win64 ] && bits=64
+    wine cmd /c install.cmd $bits >/dev/null 2>&1 || { echo "swipebench.sh: install.cmd failed" >&2; return 1; }
     wine regsvr32 /s NorvikMSRControl.dll >/dev/null 2>&1 ||
       { echo "swipebench.sh: registering NorvikMSRControl.dll failed" >&2; return 1; }
   fi

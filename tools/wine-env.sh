@@ -1,23 +1,49 @@
 # Sourced by the tools: project-local Wine prefixes with a persistent wineserver.
-#   wine_prefix_start win32|win64   create/boot the prefix and keep its wineserver up
-#   wine_prefix_stop  win32|win64   stop that wineserver
-# A GUI caller runs both under the same X display (see the design notes on Xvfb).
+#   wine_arch_available win32|win64 can this host run that prefix? (else prints why)
+#   wine_prefix_start   win32|win64 create/boot the prefix and keep its wineserver up
+#   wine_prefix_stop    win32|win64 stop that wineserver
+#   wine ...                        runs through the loader of the current prefix
+# A GUI caller runs start and stop under the same X display (see the design notes on Xvfb).
 
 NORVIK_ROOT=${NORVIK_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 NORVIK_WINE_ROOT=${NORVIK_WINE_ROOT:-$NORVIK_ROOT/build}
+source "$NORVIK_ROOT/tools/host.sh"
 
 wine_prefix_path() { echo "$NORVIK_WINE_ROOT/wineprefix-$1"; }
+
+# Debian's /usr/bin/wine picks the 32-bit loader whenever wine32 is installed,
+# even for a 64-bit prefix, and that loader cannot start on a 64-bit-only
+# host. Each prefix therefore names its own loader; WINELOADER makes Wine
+# start the processes it spawns (wineboot, services, regsvr32) the same way.
+wine_loader() {
+  case "$1" in
+    win64) echo /usr/lib/wine/wine64 ;;
+    *) echo /usr/lib/wine/wine ;;
+  esac
+}
+
+wine_arch_available() {
+  [ "$1" = win64 ] && return 0
+  norvik_host_runs_32bit && return 0
+  echo "$(norvik_host_32bit_reason)"
+  return 1
+}
 
 wine_env() {
   export WINEARCH=$1
   export WINEPREFIX
   WINEPREFIX=$(wine_prefix_path "$1")
+  export WINELOADER
+  WINELOADER=$(wine_loader "$1")
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
+wine() { "${WINELOADER:-$(wine_loader "${WINEARCH:-win32}")}" "$@"; }
+
 wine_prefix_start() {
   local arch=$1
+  wine_arch_available "$arch" >&2 || return 1
   wine_env "$arch"
   mkdir -p "$NORVIK_WINE_ROOT" "$WINEPREFIX"
   local fresh=0

@@ -39,8 +39,9 @@ protected:
     static CallbackLog& Log() { return CallbackLog::Instance(); }
 };
 
-// Declared first: it needs a process in which no reader was ever opened.
-TEST_F(VorlexInterfaceTest, RecordBeforeAnyReaderIsEmpty) {
+// Needs a process in which no reader was ever opened: the suite runs in a
+// process of its own.
+TEST(VorlexFreshProcessTest, RecordBeforeAnyReaderIsEmpty) {
     VorlexCardData record;
     std::memset(&record, 0x7F, sizeof record);
     EXPECT_EQ(VorlexGetCardData(&record), 0);

@@ -18,7 +18,7 @@
 
 namespace uitest {
 
-constexpr DWORD kWaitMs = 10000;
+constexpr DWORD kWaitMs = 30000;  // generous: only a failing wait lasts this long
 
 struct MessageBoxInfo {
     HWND hwnd = nullptr;
