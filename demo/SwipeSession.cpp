@@ -1,5 +1,7 @@
-// The main job: a point-of-sale style OPOS session against the simulated
-// reader, printed as a short report. It binds to the MSR control object by
+// The main job: a point-of-sale style OPOS session against a reader, printed
+// as a short report. With --virtual the readers are virtual HID devices that
+// the virtual reader's tool plugs and swipes, read through the real HID path;
+// otherwise they sit on Vorlex's simulated bus. It binds to the MSR control object by
 // dispatch, opens logical device names (aliases), claims and enables the
 // device, and shows what a swipe, a bad read, DirectIO and the statistics
 // give an application. Expects NorvikMSRSO and the control object registered
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "PosClient.h"
+#include "VirtualReaderClient.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
 
@@ -18,6 +21,36 @@ using norvik::pos::MsrControl;
 using norvik::pos::Narrow;
 using norvik::pos::UniqueBstr;
 using norvik::pos::Wide;
+
+// Where the session's readers come from: the simulated bus or the virtual reader.
+struct ReaderSource {
+    bool virtualReader = false;
+
+    bool Attach(const char* model, unsigned short productId, unsigned short inputLength) const {
+        if (!virtualReader) {
+            VorlexSimReset();
+            return VorlexSimAttach(VORLEX_VENDOR_ID, productId, inputLength, 64) == 0;
+        }
+        return Tool("unplug all") && Tool(std::string("plug ") + model);
+    }
+    bool Swipe(const char* track1, const char* track2, int status2) const {
+        if (!virtualReader) return VorlexSimSwipeTracks(track1, track2, "", 0, status2, 0, 0) == 0;
+        return Tool(std::string("swipe \"") + track1 + "\" \"" + track2 + "\" \"\" --status 0," +
+                    std::to_string(status2) + ",0");
+    }
+    bool FeatureReply(const unsigned char* reply, size_t length, const char* hex) const {
+        if (!virtualReader) return VorlexSimSetFeatureReply(reply, static_cast<int>(length)) == 0;
+        return Tool(std::string("feature-reply ") + hex);
+    }
+    void Done() const {
+        if (virtualReader) Tool("unplug all");
+    }
+    static bool Tool(const std::string& arguments) {
+        const int code = vorlex::virtual_reader::RunControlTool(arguments);
+        if (code != 0) std::printf("  VirtualReader %s: exit code %d\n", arguments.c_str(), code);
+        return code == 0;
+    }
+};
 
 void Line(const char* name, const std::string& value) { std::printf("    %-32s %s\n", name, value.c_str()); }
 
@@ -76,19 +109,20 @@ bool ShowDataEvent(MsrControl& msr, bool encrypting) {
     return true;
 }
 
-bool BasicReaderSession(MsrControl& msr) {
+bool BasicReaderSession(MsrControl& msr, const ReaderSource& reader) {
     std::printf("\n1. Basic swipe reader, logical device \"FrontCounterMSR\"\n");
-    VorlexSimReset();
-    VorlexSimAttach(VORLEX_VENDOR_ID, VORLEX_PID_BASIC_SWIPE, 338, 64);
+    if (!reader.Attach("basic-swipe", VORLEX_PID_BASIC_SWIPE, 338)) return false;
     if (!OpenClaimEnable(msr, "FrontCounterMSR")) return false;
 
     std::printf("\n  Swipe: a bank card\n");
-    VorlexSimSwipeTracks("%B4111111111111111^DOE/JOHN Q^2512101123456789?",
-                         ";4111111111111111=25121011234567890?", "", 0, 0, 0, 0);
-    if (!ShowDataEvent(msr, false)) return false;
+    if (!reader.Swipe("%B4111111111111111^DOE/JOHN Q^2512101123456789?",
+                      ";4111111111111111=25121011234567890?", 0) ||
+        !ShowDataEvent(msr, false)) {
+        return false;
+    }
 
     std::printf("\n  Swipe: a bad read (track 2 could not be decoded)\n");
-    VorlexSimSwipeTracks("%B4111111111111111^DOE/JOHN Q^2512101123456789?", ";4111", "", 0, 1, 0, 0);
+    if (!reader.Swipe("%B4111111111111111^DOE/JOHN Q^2512101123456789?", ";4111", 1)) return false;
     Event error;
     if (!msr.Events().WaitFor(DISPID_NORVIKMSR_ERROREVENT, error) || error.numbers.size() < 4) {
         std::printf("  no ErrorEvent arrived\n");
@@ -99,7 +133,7 @@ bool BasicReaderSession(MsrControl& msr) {
 
     std::printf("\n  DirectIO: command \"02 01 03\" to the reader\n");
     const unsigned char reply[] = {0x00, 0x00, 0x03, 0x90, 0x00, 0x1F};
-    VorlexSimSetFeatureReply(reply, sizeof reply);
+    if (!reader.FeatureReply(reply, sizeof reply, "00000390001F")) return false;
     long data = 0;
     UniqueBstr text = Wide("02 01 03");
     const long directIO = msr.DirectIO(0, data, text);
@@ -120,32 +154,41 @@ bool BasicReaderSession(MsrControl& msr) {
     return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
 }
 
-bool SecureReaderSession(MsrControl& msr) {
+bool SecureReaderSession(MsrControl& msr, const ReaderSource& reader) {
     std::printf("\n2. Encrypting swipe reader, logical device \"SecureLaneMSR\"\n");
-    VorlexSimReset();
-    VorlexSimAttach(VORLEX_VENDOR_ID, VORLEX_PID_SECURE_SWIPE, 887, 64);
+    if (!reader.Attach("secure-swipe", VORLEX_PID_SECURE_SWIPE, 887)) return false;
     if (!OpenClaimEnable(msr, "SecureLaneMSR")) return false;
     std::printf("\n  Swipe: a bank card, encrypted by the reader\n");
-    VorlexSimSwipeTracks("%B5500005555555559^SMITH/ANNA M^2711201987654321?",
-                         ";5500005555555559=27112019876543210?", "", 0, 0, 0, 0);
-    if (!ShowDataEvent(msr, true)) return false;
+    if (!reader.Swipe("%B5500005555555559^SMITH/ANNA M^2711201987654321?",
+                      ";5500005555555559=27112019876543210?", 0) ||
+        !ShowDataEvent(msr, true)) {
+        return false;
+    }
     return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    ReaderSource reader;
+    reader.virtualReader = argc > 1 && std::string(argv[1]) == "--virtual";
     norvik::win32::CoInitializeScope com(COINIT_APARTMENTTHREADED);
-    std::printf("Norvik OPOS MSR session (simulated reader)\n");
-    std::printf("==========================================\n");
+    if (reader.virtualReader) {
+        std::printf("Norvik OPOS MSR session (virtual reader, through the system's HID stack)\n");
+        std::printf("=========================================================================\n");
+    } else {
+        std::printf("Norvik OPOS MSR session (simulated reader)\n");
+        std::printf("==========================================\n");
+    }
     // The service object loads the same Vorlex.dll into this process.
-    VorlexSimEnable(1);
+    VorlexSimEnable(reader.virtualReader ? 0 : 1);
     MsrControl msr;
     if (FAILED(com.result()) || !msr.Create()) {
         std::printf("The MSR control object is not registered.\n");
         return 1;
     }
-    const bool ok = BasicReaderSession(msr) && SecureReaderSession(msr);
+    const bool ok = BasicReaderSession(msr, reader) && SecureReaderSession(msr, reader);
+    reader.Done();
     std::printf("\n%s\n", ok ? "Session complete." : "Session FAILED.");
     return ok ? 0 : 1;
 }

@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
-# The main job: builds the product and runs a swipe session against the
-# simulated reader under Wine. The session is 32-bit where the host runs
-# 32-bit code, and 64-bit otherwise (tools/host.sh decides).
+# The main job: builds the product and runs a swipe session under Wine. The
+# session is 32-bit where the host runs 32-bit code, and 64-bit otherwise
+# (tools/host.sh decides). It reads the virtual reader (the real HID path):
+#   tools/demo.sh               virtual reader; a failed driver install stops it
+#   tools/demo.sh --simulated   Vorlex's built-in simulated reader
 set -euo pipefail
+# ---- virtual reader: the session's argument (block 1 of 2)
+session_args=--virtual
+case "${1:-}" in
+  --simulated) session_args= ;;
+  "") ;;
+  *) echo "usage: tools/demo.sh [--simulated]" >&2; exit 2 ;;
+esac
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 source tools/host.sh
@@ -46,4 +55,14 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     wine reg add "$msr" /v FrontCounterMSR /d Norvik_MSR-1 /f >/dev/null 2>&1 &&
     wine reg add "$msr" /v SecureLaneMSR /d Norvik_MSR-2 /f >/dev/null 2>&1 &&
     echo || { echo "registration failed"; exit 1; }
-  wine SwipeSession.exe' _ "$arch" "$dir" "$headline"
+  # ---- virtual reader: install its driver first, or say why not and stop (block 2 of 2)
+  if [ -n "$4" ]; then
+    echo "Installing the virtual reader (virtual-reader\\VirtualReader.exe install)"
+    if ! vr_error=$(wine virtual-reader/VirtualReader.exe install 2>&1 >/dev/null); then
+      echo "demo: the virtual reader could not be installed: ${vr_error:-VirtualReader install failed}" >&2
+      echo "demo: run tools/demo.sh --simulated for the built-in simulated reader" >&2
+      exit 1
+    fi
+    echo
+  fi
+  wine SwipeSession.exe $4' _ "$arch" "$dir" "$headline" "$session_args"

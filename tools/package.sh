@@ -15,6 +15,14 @@ for pair in "win32:x86" "win64:x64"; do
     if [ -f "$build/$f" ]; then cp "$build/$f" "$out/"; fi
   done
 done
+# The virtual reader (a test tool) goes beside the product, in its own folder.
+for pair in "win32:x86" "win64:x64"; do
+  vr=build/${pair%%:*}/bin/virtual-reader
+  if [ -f "$vr/VirtualReader.exe" ]; then
+    mkdir -p "dist/${pair##*:}/virtual-reader"
+    cp "$vr"/* "dist/${pair##*:}/virtual-reader/"
+  fi
+done
 # The reader library is the foundation: both architectures must carry it.
 test -f dist/x86/Vorlex.dll && test -f dist/x64/Vorlex.dll
 ls -l dist/*

@@ -12,6 +12,8 @@
 #     lib/x86/Vorlex.lib            import library of the 32-bit Vorlex.dll (decorated stdcall names)
 #     lib/x64/Vorlex.lib            import library of the 64-bit Vorlex.dll
 #     docs/                         user-guide.md, examples/vorlex_example.c, images/swipebench.png
+#     virtual-reader/               README.txt (a test tool), x86/ and x64/: VirtualReader.exe,
+#                                   VorlexVirtualBus.sys, VorlexVirtualHid.sys, VorlexVirtualReader.inf
 #
 # and, by tools/msi.sh, the Windows Installer packages dist/NorvikMSR-<version>-x86.msi
 # and dist/NorvikMSR-<version>-x64.msi.
@@ -120,6 +122,15 @@ build() {  # DIR TOOLCHAIN EXPECTED_PE_FORMAT
       echo "release: WARNING: SwipeBench did not build in $dir; the archive goes without it" >&2
     fi
   fi
+  # The virtual reader (a test tool) likewise: packed when it builds.
+  VIRTUAL_READER_OK=0
+  if [ -f virtual_reader/CMakeLists.txt ]; then
+    if cmake --build "$dir" -j"$JOBS" --target VirtualReader >>"$dir.release-build.log" 2>&1; then
+      VIRTUAL_READER_OK=1
+    else
+      echo "release: WARNING: the virtual reader did not build in $dir; the archive goes without it" >&2
+    fi
+  fi
   local f
   for f in Vorlex.dll NorvikMSRSO.dll NorvikMSRControl.dll Vorlex.lib install.cmd uninstall.cmd NorvikMSR.reg; do
     [ -f "$dir/bin/$f" ] || fail "$dir/bin/$f is missing"
@@ -146,6 +157,17 @@ stage_arch() {  # BUILD_DIR ARCH_NAME SWIPEBENCH_OK
   cp "$dir/bin/Vorlex.lib" "$STAGE/lib/$arch/Vorlex.lib"
 }
 
+# virtual-reader/README.txt and virtual-reader/<arch>/: never part of the product's install.
+stage_virtual_reader() {  # BUILD_DIR ARCH_NAME VIRTUAL_READER_OK
+  local dir=$1 arch=$2 built=$3 f
+  [ "$built" = 1 ] || return 0
+  mkdir -p "$STAGE/virtual-reader/$arch"
+  for f in VirtualReader.exe VorlexVirtualBus.sys VorlexVirtualHid.sys VorlexVirtualReader.inf; do
+    cp "$dir/bin/virtual-reader/$f" "$STAGE/virtual-reader/$arch/"
+  done
+  sed 's/$/\r/' "$dir/bin/virtual-reader/README.txt" >"$STAGE/virtual-reader/README.txt"
+}
+
 write_readme() {
   local swipebench_line="SwipeBench.exe"
   [ -f "$STAGE/x86/SwipeBench.exe" ] || swipebench_line="(SwipeBench.exe is not in this build)"
@@ -169,6 +191,9 @@ library, our MSR control object and the SwipeBench test utility.
   lib\\x86\\    Vorlex.lib, import library of x86\\Vorlex.dll (GNU format, mingw-w64)
   lib\\x64\\    Vorlex.lib, import library of x64\\Vorlex.dll (GNU format, mingw-w64)
   docs\\       user-guide.md (with images\\), examples\\vorlex_example.c
+  virtual-reader\  a TEST TOOL, not part of the product: virtual HID readers
+               for test labs (see virtual-reader\README.txt); the
+               install scripts never install it
   SHA256SUMS  SHA-256 of every file above (sha256sum -c SHA256SUMS)
 
 Installing (from an administrator command prompt)
@@ -209,8 +234,10 @@ EOF
 check_source_versions
 build "$WIN32_DIR" cmake/mingw-i686.cmake pei-i386
 SWIPEBENCH_X86=$SWIPEBENCH_OK
+VIRTUAL_READER_X86=$VIRTUAL_READER_OK
 build "$WIN64_DIR" cmake/mingw-x86_64.cmake pei-x86-64
 SWIPEBENCH_X64=$SWIPEBENCH_OK
+VIRTUAL_READER_X64=$VIRTUAL_READER_OK
 
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
@@ -221,6 +248,8 @@ mkdir -p "$STAGE/include" "$STAGE/docs/examples"
 
 stage_arch "$WIN32_DIR" x86 "$SWIPEBENCH_X86"
 stage_arch "$WIN64_DIR" x64 "$SWIPEBENCH_X64"
+stage_virtual_reader "$WIN32_DIR" x86 "$VIRTUAL_READER_X86"
+stage_virtual_reader "$WIN64_DIR" x64 "$VIRTUAL_READER_X64"
 cp reader/Vorlex.h reader/VorlexSimulator.h "$STAGE/include/"
 cp docs/user-guide.md "$STAGE/docs/"
 cp docs/examples/vorlex_example.c "$STAGE/docs/examples/"

@@ -12,7 +12,8 @@
 # install test are reported as skipped, with the reason, never as passed.
 #
 #   tools/run-tests.sh            all stages
-#   STAGES="native win32" ...     some stages only
+#   STAGES="native win32" ...     some stages only (wow64: the 32-bit virtual
+#                                 reader test in the 64-bit prefix; after win32, win64)
 #   FUZZ_SECONDS=20               time per fuzz target
 #   WINDOWS_ROUNDS=2              shuffled runs of each Windows suite
 set -uo pipefail
@@ -21,7 +22,7 @@ cd "$ROOT"
 source tools/host.sh
 bash tools/setup-debian.sh || { echo "setup failed"; exit 1; }
 
-STAGES=${STAGES:-"native asan tsan fuzz win32 win64 binaries mainjob package release"}
+STAGES=${STAGES:-"native asan tsan fuzz win32 win64 wow64 binaries mainjob package release"}
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 WINDOWS_ROUNDS=${WINDOWS_ROUNDS:-2}
 JOBS=${JOBS:-2}
@@ -128,6 +129,23 @@ windows() {  # ARCH(win32|win64) TOOLCHAIN BUILD_DIR
 
 win32() { windows win32 cmake/mingw-i686.cmake build/win32; }
 win64() { windows win64 cmake/mingw-x86_64.cmake build/win64; }
+
+# The 32-bit reader library over the 64-bit virtual reader driver (WoW64):
+# the 32-bit build's test in the 64-bit prefix, which the 64-bit tool installs.
+wow64() {
+  local test=build/win32/bin/virtual_reader_test.exe tool=build/win64/bin/virtual-reader/VirtualReader.exe
+  if ! norvik_host_runs_32bit; then
+    echo "wow64: the 32-bit virtual reader test in the 64-bit prefix: $(norvik_host_32bit_reason)" >>"$NORVIK_SKIP_LOG"
+    return 77
+  fi
+  [ -f "$test" ] && [ -f "$tool" ] || { echo "wow64: needs the win32 and win64 stages' builds"; return 1; }
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    source tools/wine-env.sh
+    wine_prefix_start win64 || exit 1
+    wine "$2" install && (cd "$(dirname "$1")" && wine ./virtual_reader_test.exe --gtest_color=no); rc=$?
+    wine_prefix_stop win64
+    exit $rc' _ "$test" "$tool"
+}
 
 # What needs no 32-bit execution is checked on every host, for both builds.
 binaries() {

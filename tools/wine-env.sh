@@ -48,8 +48,18 @@ wine_prefix_start() {
   mkdir -p "$NORVIK_WINE_ROOT" "$WINEPREFIX"
   local fresh=0
   [ -f "$WINEPREFIX/system.reg" ] || fresh=1
-  wineserver -p
-  wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
+  # A fresh prefix finishes its first boot before the persistent server
+  # starts, and is not initialised a second time: otherwise a driver service
+  # (the virtual reader's) installed next fails to start (1053).
+  if [ "$fresh" = 1 ]; then
+    wine wineboot -i >/dev/null 2>&1 || true
+    wineserver -w 2>/dev/null || true
+    wineserver -p
+    wine wineboot >/dev/null 2>&1 || true
+  else
+    wineserver -p
+    wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
+  fi
   # Wine's own fonts (Marlett draws the caption buttons), also into an older prefix.
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true

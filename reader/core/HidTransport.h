@@ -22,12 +22,13 @@ struct HidCaps {
 
 enum class CapsResult { Ok, PreparsedDataFailed, CapsFailed };
 
-// How one read ended.
+// How one read ended. The transport decides which failures mean the reader is
+// gone; the library treats every ending other than its own stop as final.
 enum class ReadStatus {
     Completed,           // `transferred` bytes arrived (may be fewer than asked: a short report)
-    DeviceNotConnected,  // the reader was unplugged during the read
-    OtherError,          // failed otherwise; reading goes on
-    Stopped,             // Stop() was called, or the read could not be issued
+    DeviceNotConnected,  // the reader is gone: unplugged during the read, or no read can be issued
+    OtherError,          // failed otherwise; reading goes on (a run of them means removal)
+    Stopped,             // Stop() or Close() was called
 };
 
 // One opened HID interface.

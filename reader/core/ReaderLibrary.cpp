@@ -137,18 +137,24 @@ bool ReaderLibrary::DetectDevice(HidBus& bus) {
 void ReaderLibrary::ReadThreadProc(OpenReader* reader) {
     // Reports longer than the buffer are never read past it (and never decoded).
     const size_t readLength = std::min(reader->inputReportLength, kReportBufferSize);
+    int failedInARow = 0;
     for (;;) {
         size_t transferred = 0;
         const ReadStatus status = reader->device->Read(reader->reportBuffer, readLength, transferred);
-        if (status == ReadStatus::Stopped) break;
-        if (status == ReadStatus::DeviceNotConnected) {
+        if (status == ReadStatus::Completed) {
+            failedInARow = 0;
+            HandleAsyncInputReport(reader, transferred);
+            // Decoded (or dropped): the raw report is not kept.
+            norvik::SecureWipe(reader->reportBuffer, readLength);
+        } else if (status == ReadStatus::OtherError && ++failedInARow < kFailedReadsMeaningRemoval) {
+            // A passing error: the next read is issued.
+        } else {
+            // The thread ends only when the library released the reader; any
+            // other end of reading is the reader's removal, never a silent one.
             HandleRemoval(reader);
-            break;
+            return;
         }
-        HandleAsyncInputReport(reader, transferred);
-        // Decoded (or dropped): the raw report is not kept.
-        norvik::SecureWipe(reader->reportBuffer, readLength);
-        if (!IsOpen(reader)) break;
+        if (!IsOpen(reader)) return;
     }
 }
 
@@ -167,6 +173,8 @@ void ReaderLibrary::HandleAsyncInputReport(OpenReader* reader, size_t byteCount)
 }
 
 void ReaderLibrary::HandleRemoval(OpenReader* reader) {
+    // Our own close or stop: the closer reports the release.
+    if (!IsOpen(reader)) return;
     NotifyDeviceState(VORLEX_DEVICE_REMOVED);
     deviceState_ = 2;
     // The client may already have closed the reader from inside the callback.

@@ -29,6 +29,11 @@ namespace vorlex {
 
 class ReaderLibrary {
 public:
+    // Failed reads in a row, with no report in between, after which the reader
+    // counts as removed: a device that fails every read is as good as gone,
+    // and reading on would only spin.
+    static constexpr int kFailedReadsMeaningRemoval = 8;
+
     ReaderLibrary();
     ~ReaderLibrary();
     ReaderLibrary(const ReaderLibrary&) = delete;

@@ -2,10 +2,13 @@
 // callbacks and their threads, removal, commands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -464,6 +467,121 @@ TEST_F(ReaderLibraryTest, OpenCloseCyclesRaceWithSwipesAndUnplugs) {
     }
     stop = true;
     swiper.join();
+}
+
+
+// A transport whose reads end as scripted, then repeat the last ending (or
+// wait for a stop when the script ends with Completed): how a real device
+// fails, without the simulated bus's tidy unplug.
+class ScriptedHidBus final : public HidBus {
+public:
+    explicit ScriptedHidBus(std::vector<ReadStatus> script) : script_(std::move(script)) {}
+
+    bool BeginEnumeration() override { return true; }
+    bool InterfacePath(size_t index, std::string& path) override {
+        path = "scripted";
+        return index == 0;
+    }
+    void EndEnumeration() override {}
+    std::unique_ptr<HidDevice> Open(const std::string&) override { return std::make_unique<Device>(*this); }
+
+    std::atomic<int> reads{0};
+
+private:
+    class Device final : public HidDevice {
+    public:
+        explicit Device(ScriptedHidBus& bus) : bus_(bus) {}
+        bool GetAttributes(HidAttributes& attributes) override {
+            attributes = {VORLEX_VENDOR_ID, VORLEX_PID_BASIC_SWIPE};
+            return true;
+        }
+        CapsResult GetCaps(HidCaps& caps) override {
+            caps = {kBasicInput, kFeature};
+            return CapsResult::Ok;
+        }
+        ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) override {
+            const size_t index = static_cast<size_t>(bus_.reads++);
+            const ReadStatus status = bus_.script_[std::min(index, bus_.script_.size() - 1)];
+            transferred = 0;
+            if (status != ReadStatus::Completed) return status;
+            if (index >= bus_.script_.size()) {  // nothing more to say: wait to be stopped
+                std::unique_lock<std::mutex> lock(mutex_);
+                stopped_.wait(lock, [&] { return stop_; });
+                return ReadStatus::Stopped;
+            }
+            std::memset(buffer, 0, length);
+            transferred = length;
+            return status;
+        }
+        void Stop() override {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            stopped_.notify_all();
+        }
+        void Close() override { Stop(); }
+        bool SetFeature(const uint8_t*, size_t) override { return true; }
+        bool GetFeature(uint8_t*, size_t) override { return true; }
+
+    private:
+        ScriptedHidBus& bus_;
+        std::mutex mutex_;
+        std::condition_variable stopped_;
+        bool stop_ = false;
+    };
+
+    std::vector<ReadStatus> script_;
+};
+
+// Every way reading can end without our stop is a removal: 2 then 0 once, on
+// the read thread, with a bounded number of reads (no spin) and the reader
+// free to be opened again.
+TEST_F(ReaderLibraryTest, EveryUnrequestedEndOfReadingIsARemoval) {
+    const std::vector<std::vector<ReadStatus>> scripts = {
+        {ReadStatus::Completed, ReadStatus::DeviceNotConnected},
+        {ReadStatus::Completed, ReadStatus::Stopped},     // a read that could not be issued
+        {ReadStatus::Completed, ReadStatus::OtherError},  // failing for ever
+    };
+    for (const auto& script : scripts) {
+        Log().Reset();
+        ScriptedHidBus bus(script);
+        library_.SetBus(&bus);
+        ASSERT_EQ(library_.OpenDevice(), VORLEX_OK);
+        ASSERT_TRUE(Log().WaitFor(CallbackEvent::DeviceState, 0));
+        std::vector<int32_t> states;
+        for (const auto& e : Log().Events()) {
+            if (e.kind != CallbackEvent::DeviceState) continue;
+            states.push_back(e.state);
+            if (e.state != 1) {
+                EXPECT_NE(e.thread, std::this_thread::get_id());
+            }
+        }
+        EXPECT_EQ(states, (std::vector<int32_t>{1, 2, 0}));
+        EXPECT_LE(bus.reads.load(), 1 + ReaderLibrary::kFailedReadsMeaningRemoval);
+        EXPECT_EQ(Log().Count(CallbackEvent::CardData, 1), 1u);
+        EXPECT_EQ(library_.DeviceState(), 0);
+        library_.SetBus(&bus_);
+        AttachBasic();
+        ASSERT_EQ(library_.OpenDevice(), VORLEX_OK);  // detected afresh
+        library_.CloseDevice();
+        bus_.Reset();
+    }
+}
+
+// Errors with reports between them pass: the reader stays open.
+TEST_F(ReaderLibraryTest, PassingReadErrorsKeepTheReaderOpen) {
+    std::vector<ReadStatus> script;
+    for (int i = 0; i < 5; ++i) {
+        for (int k = 1; k < ReaderLibrary::kFailedReadsMeaningRemoval; ++k) script.push_back(ReadStatus::OtherError);
+        script.push_back(ReadStatus::Completed);
+    }
+    ScriptedHidBus bus(script);
+    library_.SetBus(&bus);
+    ASSERT_EQ(library_.OpenDevice(), VORLEX_OK);
+    ASSERT_TRUE(Log().WaitFor(CallbackEvent::CardData, 1, 5));
+    EXPECT_EQ(library_.DeviceState(), 1);
+    library_.CloseDevice();
+    EXPECT_EQ(Log().States(CallbackEvent::DeviceState), (std::vector<int32_t>{1, 0}));
+    library_.SetBus(&bus_);
 }
 
 }  // namespace

@@ -54,15 +54,18 @@ public:
         if (::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return ReadStatus::Stopped;
         if (!readDone_) {
             readDone_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-            if (!readDone_) return ReadStatus::Stopped;
+            if (!readDone_) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
         }
-        if (!IssueRead(length)) return ReadStatus::Stopped;
+        // A read that cannot be issued on a handle we still hold means the
+        // device is gone (Wine fails ReadFileEx at once after an unplug).
+        if (!IssueRead(length)) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
 
         const HANDLE waitables[2] = {readDone_.get(), stopEvent_.get()};
         for (;;) {
             const DWORD woken = ::WaitForMultipleObjectsEx(2, waitables, FALSE, kWaitSliceMilliseconds, TRUE);
             if (woken == WAIT_TIMEOUT || woken == WAIT_IO_COMPLETION) continue;
             if (woken == WAIT_OBJECT_0) {  // only the completion routine signals it
+                if (lastStatus_ != ReadStatus::Completed && EndedByUs()) return ReadStatus::Stopped;
                 transferred = std::min<size_t>(lastBytes_, length);
                 if (transferred > 0) std::memcpy(buffer, readBuffer_.data(), transferred);
                 return lastStatus_;
@@ -136,15 +139,29 @@ private:
             succeeded = ::GetOverlappedResult(file_.get(), &request_.overlapped, &resultBytes, FALSE);
             if (!succeeded) resultError = ::GetLastError();
         }
-        if (!succeeded && resultError == ERROR_DEVICE_NOT_CONNECTED) {
-            lastStatus_ = ReadStatus::DeviceNotConnected;
-        } else if (!succeeded || error != ERROR_SUCCESS) {
-            lastStatus_ = ReadStatus::OtherError;
-        } else {
+        if (succeeded && error == ERROR_SUCCESS) {
             lastStatus_ = ReadStatus::Completed;
+        } else {
+            lastStatus_ = MeansRemoval(error != ERROR_SUCCESS ? error : resultError) ? ReadStatus::DeviceNotConnected
+                                                                                     : ReadStatus::OtherError;
         }
         readPending_ = false;
         ::SetEvent(request_.overlapped.hEvent);
+    }
+
+    // Errors with which a read of an unplugged device completes: Windows
+    // reports 1167; Wine fails it with the status of a deleted device, which
+    // arrives as access denied. An opened HID handle is never denied a read
+    // otherwise, so 5 cannot be a passing error here.
+    static bool MeansRemoval(DWORD error) {
+        return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_ACCESS_DENIED || error == ERROR_DEV_NOT_EXIST;
+    }
+
+    // Whether reading ends because this side stopped it or closed the handle.
+    bool EndedByUs() {
+        if (::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return true;
+        std::shared_lock lock(handleLock_);
+        return !file_;
     }
 
     // Leaves no read in flight, so that its completion can never run in a

@@ -15,6 +15,9 @@ namespace vorlex::win32 {
 // alertably in slices of 10 ms; when it returns, no read is left in flight.
 // Close() cancels the I/O of the handle before closing it and waits for a
 // feature transfer that is under way on another thread.
+// Removal: a read completing with 1167 (Windows), 5 (Wine's deleted device)
+// or 55, and a ReadFileEx that fails while the handle is still ours, report
+// DeviceNotConnected; Stopped comes only after Stop() or Close().
 std::unique_ptr<HidBus> CreateWin32HidBus();
 
 }  // namespace vorlex::win32

@@ -1,0 +1,232 @@
+// Vorlex.dll with the simulator off, reading virtual readers through the
+// system's HID stack: detection, decoding, commands, unplug and close while
+// a read is pending, and the control device's refusals.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "CallbackLog.h"
+#include "Vorlex.h"
+#include "VorlexSimulator.h"
+#include "VirtualReaderTestSupport.h"
+
+namespace {
+
+using vorlex::testing::CallbackEvent;
+using vorlex::testing::CallbackLog;
+namespace vr = vorlex::virtual_reader;
+using vr::testing::RunTool;
+
+const char kTrack1[] = "%B4111111111111111^DOE/JOHN Q^2512101123456789?";
+const char kTrack2[] = ";4111111111111111=25121011234567890?";
+
+ULONGLONG ProcessCpuMilliseconds() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10000;
+}
+
+class VirtualReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(vr::testing::VirtualBus::Install()) << "VirtualReader install failed; see its stderr above";
+        ASSERT_EQ(bus_.Open(), vr::Outcome::Ok);
+        UnplugAll();
+        VorlexCloseDevice();
+        VorlexSimEnable(0);
+        Log().Reset();
+        VorlexCardDataStateChangedNotify(&CallbackLog::CardDataCallback);
+        VorlexDeviceStateChangedNotify(&CallbackLog::DeviceStateCallback);
+    }
+    void TearDown() override {
+        VorlexCloseDevice();
+        VorlexCardDataStateChangedNotify(nullptr);
+        VorlexDeviceStateChangedNotify(nullptr);
+        UnplugAll();
+    }
+
+    static CallbackLog& Log() { return CallbackLog::Instance(); }
+
+    void UnplugAll() { bus_.UnplugAll(); }
+    VR_DEVICE_INFO Plug(const char* modelName, uint16_t vendorId = VORLEX_VENDOR_ID, uint16_t productId = 0) {
+        return bus_.Plug(modelName, vendorId, productId);
+    }
+
+    // The card data text of one swipe of the open reader, delivered by `swipe`.
+    template <typename Swipe>
+    std::string TextOfOneSwipe(Swipe swipe) {
+        const size_t before = Log().Count(CallbackEvent::CardData, 1);
+        swipe();
+        EXPECT_TRUE(Log().WaitFor(CallbackEvent::CardData, 1, before + 1));
+        std::vector<char> text(VORLEX_CARD_DATA_TEXT_SIZE, 0);
+        EXPECT_EQ(VorlexGetCardDataStr(text.data(), "|"), 0);
+        return text.data();
+    }
+
+    vr::testing::VirtualBus bus_;
+    vr::ControlDevice& control_ = bus_.control;
+};
+
+// Both report layouts decode exactly as the simulated bus decodes them, and
+// the swipe goes through the tool's command line.
+TEST_F(VirtualReaderTest, BasicAndSecureModelsAreFoundAndDecoded) {
+    for (const char* modelName : {"basic-swipe", "secure-swipe"}) {
+        const vr::PluggableModel* model = vr::FindPluggableModel(modelName);
+        VorlexSimReset();
+        VorlexSimEnable(1);
+        VorlexSimAttach(VORLEX_VENDOR_ID, model->productId, model->inputReportLength, model->featureReportLength);
+        ASSERT_EQ(VorlexOpenDevice(""), 0);
+        const std::string simulated = TextOfOneSwipe([&] { VorlexSimSwipeTracks(kTrack1, kTrack2, "", 0, 0, 0, 0); });
+        VorlexCloseDevice();
+        VorlexSimEnable(0);
+
+        Plug(modelName);
+        ASSERT_EQ(VorlexOpenDevice(""), 0) << modelName;
+        int32_t pid = 0;
+        EXPECT_EQ(VorlexGetPID(&pid), model->productId);
+        const std::string real = TextOfOneSwipe([&] {
+            EXPECT_EQ(RunTool(std::string("swipe \"") + kTrack1 + "\" \"" + kTrack2 + "\" \"\""), 0);
+        });
+        EXPECT_EQ(real, simulated) << modelName;
+        EXPECT_NE(real.find("4111"), std::string::npos);
+        VorlexCloseDevice();
+        UnplugAll();
+    }
+}
+
+TEST_F(VirtualReaderTest, ReaderBehindAForeignDeviceIsFound) {
+    Plug("foreign", 0x1234, 0x5678);
+    Plug("basic-swipe");
+    ASSERT_EQ(VorlexOpenDevice(""), 0);
+    int32_t pid = 0;
+    EXPECT_EQ(VorlexGetPID(&pid), VORLEX_PID_BASIC_SWIPE);
+}
+
+TEST_F(VirtualReaderTest, CommandsRoundTripAsFeatureReports) {
+    const VR_DEVICE_INFO device = Plug("basic-swipe");
+    ASSERT_EQ(VorlexOpenDevice(""), 0);
+    ASSERT_EQ(control_.SetFeatureReply(device.serial, {0x00, 0x00, 0x03, 0x90, 0x00, 0x1F}), vr::Outcome::Ok);
+    char reply[64] = {};
+    ASSERT_EQ(VorlexSendCommand("02 01 03", 0, reply, sizeof reply), 0);
+    EXPECT_STREQ(reply, "90001F");
+    std::vector<uint8_t> request;
+    ASSERT_EQ(control_.LastFeature(device.serial, request), vr::Outcome::Ok);
+    ASSERT_EQ(request.size(), device.featureReportLength);
+    EXPECT_EQ(std::vector<uint8_t>(request.begin(), request.begin() + 6),
+              (std::vector<uint8_t>{0x00, 0x02, 0x02, 0x01, 0x03, 0x00}));
+    // The reader stays open: a second command and a swipe still work.
+    ASSERT_EQ(control_.SetFeatureReply(device.serial, {0x00, 0x00, 0x00}), vr::Outcome::Ok);
+    ASSERT_EQ(VorlexSendCommand("0101", 1, reply, sizeof reply), 0);
+    EXPECT_STREQ(reply, "");
+    EXPECT_EQ(Log().Count(CallbackEvent::DeviceState, 0), 0u);
+}
+
+TEST_F(VirtualReaderTest, UnplugDuringAPendingReadIsARemovalAndReplugIsFound) {
+    VR_DEVICE_INFO device = Plug("basic-swipe");
+    ASSERT_EQ(VorlexOpenDevice(""), 0);
+    ::Sleep(100);  // the read thread's read is now pending in the driver
+    ASSERT_EQ(control_.Unplug(device.serial), vr::Outcome::Ok);
+    ASSERT_TRUE(Log().WaitFor(CallbackEvent::DeviceState, 0));
+    std::vector<int32_t> states;
+    for (const auto& e : Log().Events()) {
+        if (e.kind != CallbackEvent::DeviceState) continue;
+        states.push_back(e.state);
+        if (e.state != 1) {
+            EXPECT_NE(e.thread, std::this_thread::get_id());
+        }
+    }
+    EXPECT_EQ(states, (std::vector<int32_t>{1, 2, 0}));
+    int32_t state = -1;
+    EXPECT_EQ(VorlexGetDeviceState(&state), 0);
+
+    // Nothing keeps reading (or spinning) after the removal.
+    const ULONGLONG cpuBefore = ProcessCpuMilliseconds();
+    ::Sleep(1000);
+    EXPECT_LT(ProcessCpuMilliseconds() - cpuBefore, 200u);
+    EXPECT_EQ(Log().Count(CallbackEvent::DeviceState, 2), 1u);
+
+    ASSERT_TRUE(vr::WaitForInterface(device, false, vr::kTimeoutMilliseconds));
+    EXPECT_EQ(VorlexOpenDevice(""), 1);  // nothing to find
+    device = Plug("basic-swipe");
+    ASSERT_EQ(VorlexOpenDevice(""), 0);
+    EXPECT_NE(TextOfOneSwipe([&] { EXPECT_EQ(RunTool("swipe \"\" \";1234=2512?\" \"\""), 0); }).find("1234"),
+              std::string::npos);
+}
+
+TEST_F(VirtualReaderTest, CloseWhileAReadIsPendingReleasesOnce) {
+    Plug("secure-swipe");
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        ASSERT_EQ(VorlexOpenDevice(""), 0);
+        ::Sleep(50);
+        EXPECT_EQ(VorlexCloseDevice(), 0);
+    }
+    EXPECT_EQ(Log().States(CallbackEvent::DeviceState), (std::vector<int32_t>{1, 0, 1, 0, 1, 0}));
+}
+
+TEST_F(VirtualReaderTest, ControlDeviceRefusesMalformedRequests) {
+    const VR_DEVICE_INFO device = Plug("basic-swipe");
+    DWORD returned = 0;
+    uint8_t out[sizeof(VR_STATUS)] = {};
+    // Unknown code, wrong sizes, impossible lengths.
+    EXPECT_NE(control_.Raw(VR_CTL(40), nullptr, 0, nullptr, 0, returned), 0u);
+    const VR_PLUG_REQUEST tooLong{VORLEX_VENDOR_ID, VORLEX_PID_BASIC_SWIPE, VR_MAX_INPUT_REPORT_LENGTH + 1, 64};
+    EXPECT_NE(control_.Raw(IOCTL_VR_PLUG, &tooLong, sizeof tooLong, out, sizeof(VR_DEVICE_INFO), returned), 0u);
+    EXPECT_NE(control_.Raw(IOCTL_VR_PLUG, &tooLong, sizeof tooLong - 1, out, sizeof(VR_DEVICE_INFO), returned), 0u);
+    EXPECT_NE(control_.Raw(IOCTL_VR_STATUS, nullptr, 0, out, sizeof out - 1, returned), 0u);
+    const VR_REPORT_REQUEST lying{device.serial, 100};  // says 100 bytes, brings none
+    EXPECT_NE(control_.Raw(IOCTL_VR_INJECT_INPUT, &lying, sizeof lying, nullptr, 0, returned), 0u);
+    // A report longer than the model's, one with a report ID, one for nobody.
+    EXPECT_EQ(control_.InjectInput(device.serial, std::vector<uint8_t>(device.inputReportLength + 1)),
+              vr::Outcome::Failed);
+    EXPECT_EQ(control_.InjectInput(device.serial, {0x05, 0x01}), vr::Outcome::Failed);
+    EXPECT_EQ(control_.InjectInput(device.serial + 100, {0x00, 0x01}), vr::Outcome::NoSuchDevice);
+    // More devices than the bus holds.
+    for (int i = 1; i < VR_MAX_DEVICES; ++i) Plug("foreign", 0x1234, static_cast<uint16_t>(0x100 + i));
+    VR_DEVICE_INFO extra{};
+    const VR_PLUG_REQUEST one{0x1234, 0x200, 338, 64};
+    EXPECT_EQ(control_.Plug(one, extra), vr::Outcome::Failed);
+    // Nothing of that disturbed the bus.
+    std::vector<VR_DEVICE_INFO> devices;
+    ASSERT_EQ(control_.Status(devices), vr::Outcome::Ok);
+    EXPECT_EQ(devices.size(), static_cast<size_t>(VR_MAX_DEVICES));
+    // The command line's contract: usage and no-such-device exit codes.
+    EXPECT_EQ(RunTool("plug no-such-model"), 2);
+    EXPECT_EQ(RunTool("plug foreign"), 2);
+    UnplugAll();
+    EXPECT_EQ(RunTool("last-feature"), 4);
+}
+
+// Only administrators and SYSTEM may open the control device. Wine keeps no
+// security on device objects (and runs everything as an administrator), so
+// there the platform cannot express the check.
+TEST_F(VirtualReaderTest, NonAdministratorsCannotOpenTheControlDevice) {
+    if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Wine keeps no security on device objects";
+    }
+    using norvik::win32::UniqueKernelHandle;
+    UniqueKernelHandle token;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()));
+    // The same user with Administrators for deny only: a non-administrator.
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+    UniqueKernelHandle restricted;
+    ASSERT_TRUE(::CreateRestrictedToken(token.get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                                        restricted.put()));
+    UniqueKernelHandle impersonation;
+    ASSERT_TRUE(::DuplicateToken(restricted.get(), SecurityImpersonation, impersonation.put()));
+    ASSERT_TRUE(::SetThreadToken(nullptr, impersonation.get()));
+    norvik::win32::UniqueFile control(::CreateFileA(VR_CONTROL_USER_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+    const DWORD error = ::GetLastError();
+    ::RevertToSelf();
+    EXPECT_FALSE(control);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+}  // namespace
