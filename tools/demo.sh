@@ -5,7 +5,7 @@
 #   tools/demo.sh               virtual reader; a failed driver install stops it
 #   tools/demo.sh --simulated   Vorlex's built-in simulated reader
 set -euo pipefail
-# ---- virtual reader: the session's argument (block 1 of 2)
+# The reader the session reads: the virtual one unless --simulated.
 session_args=--virtual
 case "${1:-}" in
   --simulated) session_args= ;;
@@ -55,7 +55,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     wine reg add "$msr" /v FrontCounterMSR /d Norvik_MSR-1 /f >/dev/null 2>&1 &&
     wine reg add "$msr" /v SecureLaneMSR /d Norvik_MSR-2 /f >/dev/null 2>&1 &&
     echo || { echo "registration failed"; exit 1; }
-  # ---- virtual reader: install its driver first, or say why not and stop (block 2 of 2)
+  # The virtual reader: install its driver first, or say why not and stop.
   if [ -n "$4" ]; then
     echo "Installing the virtual reader (virtual-reader\\VirtualReader.exe install)"
     if ! vr_error=$(wine virtual-reader/VirtualReader.exe install 2>&1 >/dev/null); then
