@@ -64,18 +64,7 @@ if [ "${NORVIK_INSTALL_TEST_DISPLAY:-}" != 1 ]; then
 fi
 
 source tools/wine-env.sh
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
-}
-skip() {  # skip PART: not run on this host, and why
-  local reason
-  reason=$(norvik_host_32bit_reason)
-  echo "  SKIP  $1: $reason"
-  [ -z "${NORVIK_SKIP_LOG:-}" ] || echo "release: $1: $reason" >>"$NORVIK_SKIP_LOG"
-}
+source tests/windows_release/checks.sh
 runs_32bit() { norvik_host_runs_32bit; }
 
 install_root='C:\NorvikMSR'
