@@ -58,7 +58,9 @@ int32_t ReaderLibrary::OpenDevice() {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     opening_ = false;
-    return found && reader_ ? VORLEX_OK : VORLEX_FAILED;
+    // Found is opened, even when the reader went away before this returns:
+    // the client has seen 1, then 2 and 0, from the read thread.
+    return found ? VORLEX_OK : VORLEX_FAILED;
 }
 
 bool ReaderLibrary::DetectDevice(HidBus& bus) {
