@@ -2,7 +2,7 @@
 #   wine_arch_available win32|win64 can this host run that prefix? (else prints why)
 #   wine_prefix_start   win32|win64 create/boot the prefix and keep its wineserver up
 #   wine_prefix_stop    win32|win64 stop that wineserver
-#   wine ...                        runs through the loader of the current prefix
+#   wine ..., winepath ...          run through the loader of the current prefix
 # A GUI caller runs start and stop under the same X display (see the design notes on Xvfb).
 
 NORVIK_ROOT=${NORVIK_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
@@ -40,6 +40,8 @@ wine_env() {
 }
 
 wine() { "${WINELOADER:-$(wine_loader "${WINEARCH:-win32}")}" "$@"; }
+# Debian's winepath, wineboot and the like start through /usr/bin/wine too.
+winepath() { wine winepath.exe "$@"; }
 
 wine_prefix_start() {
   local arch=$1
