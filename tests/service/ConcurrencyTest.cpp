@@ -26,6 +26,17 @@ protected:
         ASSERT_EQ(Set(so, PIDX_DeviceEnabled, 1), 0);
         Set(so, PIDX_DataEventEnabled, 1);
     }
+    // A basic reader's instance, created and enabled on the application
+    // thread, whose events the control marshals back to that thread.
+    ServiceObjectCore* OpenOnApplicationThread(ApplicationThread& app) {
+        AttachBasic();
+        ServiceObjectCore* so = nullptr;
+        const bool ran = app.Run([&] {
+            so = &NewInstance();
+            OpenWithMarshalling(*so, app.marshaller());
+        });
+        return ran ? so : nullptr;
+    }
 };
 
 TEST_F(ConcurrencyTest, EverySwipeOfAStormArrivesOnceInOrderAndIntact) {
@@ -154,13 +165,9 @@ private:
 };
 
 TEST_F(ConcurrencyTest, DisablingWhileADataEventWaitsForTheApplicationDoesNotDeadlock) {
-    AttachBasic();
     ApplicationThread app;
-    ServiceObjectCore* so = nullptr;
-    ASSERT_TRUE(app.Run([&] {
-        so = &NewInstance();
-        OpenWithMarshalling(*so, app.marshaller());
-    }));
+    ServiceObjectCore* so = OpenOnApplicationThread(app);
+    ASSERT_NE(so, nullptr);
     BackedUpReader reader;
     ASSERT_TRUE(reader.WaitUntilFull()) << reader.accepted();
     ASSERT_TRUE(app.marshaller()->WaitForPending(1));
@@ -183,13 +190,9 @@ TEST_F(ConcurrencyTest, DisablingWhileADataEventWaitsForTheApplicationDoesNotDea
 }
 
 TEST_F(ConcurrencyTest, DestroyingAnEnabledInstanceLeavesNoCallbackWaiting) {
-    AttachBasic();
     ApplicationThread app;
-    ServiceObjectCore* so = nullptr;
-    ASSERT_TRUE(app.Run([&] {
-        so = &NewInstance();
-        OpenWithMarshalling(*so, app.marshaller());
-    }));
+    ServiceObjectCore* so = OpenOnApplicationThread(app);
+    ASSERT_NE(so, nullptr);
     BackedUpReader reader;
     ASSERT_TRUE(reader.WaitUntilFull()) << reader.accepted();
     ASSERT_TRUE(app.Run([&] {
@@ -203,13 +206,9 @@ TEST_F(ConcurrencyTest, DestroyingAnEnabledInstanceLeavesNoCallbackWaiting) {
 }
 
 TEST_F(ConcurrencyTest, ClosingWhileADataEventWaitsDropsItAndReleasesTheControl) {
-    AttachBasic();
     ApplicationThread app;
-    ServiceObjectCore* so = nullptr;
-    ASSERT_TRUE(app.Run([&] {
-        so = &NewInstance();
-        OpenWithMarshalling(*so, app.marshaller());
-    }));
+    ServiceObjectCore* so = OpenOnApplicationThread(app);
+    ASSERT_NE(so, nullptr);
     ASSERT_TRUE(Swipe(kTrack1, kTrack2));
     ASSERT_TRUE(app.marshaller()->WaitForPending(1));
     EXPECT_TRUE(app.Run([&] {
@@ -274,13 +273,9 @@ TEST_F(ConcurrencyTest, CloseReturnsWhileTheControlHoldsAnEventForTheClosingThre
 }
 
 TEST_F(ConcurrencyTest, AFailedCommandWhileTheReadThreadWaitsForRoomDoesNotDeadlock) {
-    AttachBasic();
     ApplicationThread app;
-    ServiceObjectCore* so = nullptr;
-    ASSERT_TRUE(app.Run([&] {
-        so = &NewInstance();
-        OpenWithMarshalling(*so, app.marshaller());
-    }));
+    ServiceObjectCore* so = OpenOnApplicationThread(app);
+    ASSERT_NE(so, nullptr);
     BackedUpReader reader;
     ASSERT_TRUE(reader.WaitUntilFull()) << reader.accepted();
     int32_t rc = -1;
