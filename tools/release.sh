@@ -91,6 +91,18 @@ binary_versions() {
 
 # ---- Builds --------------------------------------------------------------------
 
+build_optional() {  # DIR SOURCE_FOLDER TARGET WHAT: prints 1 when built, else 0
+  local dir=$1 folder=$2 target=$3 what=$4
+  if [ -f "$folder/CMakeLists.txt" ] &&
+     cmake --build "$dir" -j"$JOBS" --target "$target" >>"$dir.release-build.log" 2>&1; then
+    echo 1
+    return
+  fi
+  [ -f "$folder/CMakeLists.txt" ] &&
+    echo "release: WARNING: $what did not build in $dir; the archive goes without it" >&2
+  echo 0
+}
+
 build() {  # DIR TOOLCHAIN EXPECTED_PE_FORMAT
   local dir=$1 toolchain=$2 format=$3
   local generator=()
@@ -113,24 +125,10 @@ build() {  # DIR TOOLCHAIN EXPECTED_PE_FORMAT
     cmake --build "$dir" -j"$JOBS" --target vorlex_implib >>"$dir.release-build.log" 2>&1 ||
       { tail -n 40 "$dir.release-build.log"; fail "building the import library in $dir failed"; }
   fi
-  # SwipeBench is packed when the build has it; a failed build of it is left out, not packed stale.
-  SWIPEBENCH_OK=0
-  if [ -f utility/CMakeLists.txt ]; then
-    if cmake --build "$dir" -j"$JOBS" --target SwipeBench >>"$dir.release-build.log" 2>&1; then
-      SWIPEBENCH_OK=1
-    else
-      echo "release: WARNING: SwipeBench did not build in $dir; the archive goes without it" >&2
-    fi
-  fi
-  # The virtual reader (a test tool) likewise: packed when it builds.
-  VIRTUAL_READER_OK=0
-  if [ -f virtual_reader/CMakeLists.txt ]; then
-    if cmake --build "$dir" -j"$JOBS" --target VirtualReader >>"$dir.release-build.log" 2>&1; then
-      VIRTUAL_READER_OK=1
-    else
-      echo "release: WARNING: the virtual reader did not build in $dir; the archive goes without it" >&2
-    fi
-  fi
+  # SwipeBench and the virtual reader (a test tool) are packed when the build
+  # has them; a failed build of either is left out, not packed stale.
+  SWIPEBENCH_OK=$(build_optional "$dir" utility SwipeBench SwipeBench)
+  VIRTUAL_READER_OK=$(build_optional "$dir" virtual_reader VirtualReader "the virtual reader")
   local f
   for f in Vorlex.dll NorvikMSRSO.dll NorvikMSRControl.dll Vorlex.lib install.cmd uninstall.cmd NorvikMSR.reg; do
     [ -f "$dir/bin/$f" ] || fail "$dir/bin/$f is missing"

@@ -53,6 +53,14 @@ public:
         }
         return states;
     }
+    // Whether any device-state change but "opened" (1) ran on `thread`: a
+    // removal is reported from the read thread, never from the caller's.
+    bool RemovalReportedOn(std::thread::id thread) const {
+        for (const auto& e : Events()) {
+            if (e.kind == CallbackEvent::DeviceState && e.state != 1 && e.thread == thread) return true;
+        }
+        return false;
+    }
     size_t Count(CallbackEvent::Kind kind, int32_t state) const {
         size_t n = 0;
         for (const auto& e : Events()) n += (e.kind == kind && e.state == state) ? 1 : 0;

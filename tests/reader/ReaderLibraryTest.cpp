@@ -258,14 +258,8 @@ TEST_F(ReaderLibraryTest, UnplugReportsRemovedThenReleasedOnTheReadThread) {
     ASSERT_TRUE(Log().WaitFor(CallbackEvent::CardData, 1));
     ASSERT_TRUE(bus_.Detach());
     ASSERT_TRUE(Log().WaitFor(CallbackEvent::DeviceState, 0));
-    const auto events = Log().Events();
-    std::vector<int32_t> device;
-    for (const auto& e : events) {
-        if (e.kind != CallbackEvent::DeviceState || e.state == 1) continue;
-        device.push_back(e.state);
-        EXPECT_NE(e.thread, std::this_thread::get_id());
-    }
-    EXPECT_EQ(device, (std::vector<int32_t>{2, 0}));
+    EXPECT_EQ(Log().States(CallbackEvent::DeviceState), (std::vector<int32_t>{1, 2, 0}));
+    EXPECT_FALSE(Log().RemovalReportedOn(std::this_thread::get_id()));
     EXPECT_EQ(library_.DeviceState(), 0);
     EXPECT_EQ(library_.ProductId(), 0);
     EXPECT_STREQ(Record().Track2Text, ";4444=2804?");  // the store keeps the last swipe
@@ -547,15 +541,8 @@ TEST_F(ReaderLibraryTest, EveryUnrequestedEndOfReadingIsARemoval) {
         library_.SetBus(&bus);
         ASSERT_EQ(library_.OpenDevice(), VORLEX_OK);
         ASSERT_TRUE(Log().WaitFor(CallbackEvent::DeviceState, 0));
-        std::vector<int32_t> states;
-        for (const auto& e : Log().Events()) {
-            if (e.kind != CallbackEvent::DeviceState) continue;
-            states.push_back(e.state);
-            if (e.state != 1) {
-                EXPECT_NE(e.thread, std::this_thread::get_id());
-            }
-        }
-        EXPECT_EQ(states, (std::vector<int32_t>{1, 2, 0}));
+        EXPECT_EQ(Log().States(CallbackEvent::DeviceState), (std::vector<int32_t>{1, 2, 0}));
+        EXPECT_FALSE(Log().RemovalReportedOn(std::this_thread::get_id()));
         EXPECT_LE(bus.reads.load(), 1 + ReaderLibrary::kFailedReadsMeaningRemoval);
         EXPECT_EQ(Log().Count(CallbackEvent::CardData, 1), 1u);
         EXPECT_EQ(library_.DeviceState(), 0);
