@@ -35,6 +35,9 @@ norvik_host_runs_32bit || echo "   without 32-bit Wine: $(norvik_host_32bit_reas
   if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
     $SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -q &&
-    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # A mirror caught mid-sync fails one index now and then: try again, and
+  # otherwise go on with the lists apt has; the install says if they fall short.
+  $SUDO apt-get update -q || { sleep 5; $SUDO apt-get update -q; } ||
+    echo "apt-get update failed twice; installing from the package lists apt has"
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 } >"$log" 2>&1 || { tail -n 40 "$log"; echo "package installation failed (whole log: build/setup.log)"; exit 1; }
