@@ -14,11 +14,12 @@
 #include "LatencyReport.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
-#include "card_input/ControlObject.h"
-#include "framework/Clock.h"
-#include "framework/ServiceObjectCore.h"
-#include "platform/InMemoryClaimMemory.h"
-#include "platform/InMemoryRegistryView.h"
+#include "seams/ControlObject.h"
+#include "seams/Clock.h"
+#include "composition/DefaultEnvironment.h"
+#include "instance/ServiceObjectCore.h"
+#include "platform/memory/InMemoryClaimMemory.h"
+#include "platform/memory/InMemoryRegistryView.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ void SwipeToDataEvent(benchmark::State& state) {
     norvik::ServiceObjectCore* servicePointer = nullptr;
     auto control = std::make_unique<StampingControl>(servicePointer);
     StampingControl& events = *control;
-    norvik::ServiceObjectCore service(norvik::ServiceEnvironment{&registry, &claims, &clock});
+    norvik::ServiceObjectCore service(norvik::WithPlatformDefaults({&registry, &claims, &clock}));
     servicePointer = &service;
     int32_t rc = -1;
     service.OpenService("MSR", "Norvik_MSR-1", std::move(control), &rc);

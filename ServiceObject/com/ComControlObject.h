@@ -4,7 +4,7 @@
 
 #include <oaidl.h>
 
-#include "card_input/ControlObject.h"
+#include "seams/ControlObject.h"
 
 namespace norvik::com {
 

@@ -2,7 +2,7 @@
 #include "com/ClassFactory.h"
 #include "com/NorvikMSRSOModule.h"
 #include "Vorlex.h"
-#include "framework/ServiceObjectCore.h"
+#include "instance/ServiceObjectCore.h"
 
 using norvik::com::CClassFactory;
 using norvik::com::CNorvikMSRSOModule;

@@ -1,4 +1,4 @@
-#include "NorvikMSRSOImpl.h"
+#include "com/NorvikMSRSOImpl.h"
 
 #include <cstdint>
 #include <new>
@@ -10,6 +10,7 @@
 #include "com/ComControlObject.h"
 #include "com/NorvikMSRSOModule.h"
 #include "com/SnapshotEnumerator.h"
+#include "composition/DefaultEnvironment.h"
 
 using norvik::com::BstrFromNarrow;
 using norvik::com::CNorvikMSRSOModule;
@@ -101,7 +102,7 @@ HRESULT CNorvikMSRSOImpl::Initialize() noexcept {
     hr = typeInfo_->GetRefTypeInfo(vtableView, interfaceInfo_.put());
     if (FAILED(hr)) return hr;
     return Guarded([&] {
-        core_ = std::make_unique<norvik::ServiceObjectCore>();
+        core_ = std::make_unique<norvik::ServiceObjectCore>(norvik::WithPlatformDefaults({}));
         return S_OK;
     });
 }

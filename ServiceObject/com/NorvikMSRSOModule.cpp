@@ -1,6 +1,6 @@
 #include "com/NorvikMSRSOModule.h"
 
-#include "NorvikMSRSOImpl.h"
+#include "com/NorvikMSRSOImpl.h"
 
 namespace norvik::com {
 

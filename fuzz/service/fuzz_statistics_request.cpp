@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/Statistics.h"
+#include "logic/Statistics.h"
 
 #ifdef NORVIK_HAVE_LIBXML2
 #include <libxml/parser.h>

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "card_input/TextFields.h"
-#include "card_input/TrackParser.h"
+#include "logic/TextFields.h"
+#include "logic/TrackParser.h"
 
 namespace {
 

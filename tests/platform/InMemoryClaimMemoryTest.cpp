@@ -1,4 +1,4 @@
-#include "platform/InMemoryClaimMemory.h"
+#include "platform/memory/InMemoryClaimMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/DefaultPlatform.h"
-#include "platform/memory/NativePlatform.h"
+#include "composition/DefaultEnvironment.h"
 
 namespace norvik {
 namespace {

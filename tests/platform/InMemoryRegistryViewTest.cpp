@@ -1,9 +1,8 @@
-#include "platform/InMemoryRegistryView.h"
+#include "platform/memory/InMemoryRegistryView.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/DefaultPlatform.h"
-#include "platform/memory/NativePlatform.h"
+#include "composition/DefaultEnvironment.h"
 
 namespace norvik {
 namespace {

@@ -147,8 +147,7 @@ private:
 
 TEST_F(ClaimTest, AHungLockHolderFailsOpenAndClaimWithATimeoutUntilItLetsGo) {
     HungLock lock(claims);
-    ServiceEnvironment environment{&registry, &lock, &clock};
-    ServiceObjectCore so(environment);
+    ServiceObjectCore so(WithPlatformDefaults({&registry, &lock, &clock}));
     int32_t rc = -1;
     so.OpenService("MSR", kDevice1, std::make_unique<RecordingControl>(events), &rc);
     EXPECT_EQ(rc, OPOS_E_FAILURE);

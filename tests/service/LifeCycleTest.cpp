@@ -2,6 +2,7 @@
 // destroying instances, and the pauses these steps take.
 #include <chrono>
 
+#include "platform/SystemClock.h"
 #include "support/ServiceFixture.h"
 
 namespace norvik::test {

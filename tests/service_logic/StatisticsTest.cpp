@@ -1,4 +1,4 @@
-#include "framework/Statistics.h"
+#include "logic/Statistics.h"
 
 #include <gtest/gtest.h>
 

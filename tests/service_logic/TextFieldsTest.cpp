@@ -1,4 +1,4 @@
-#include "card_input/TextFields.h"
+#include "logic/TextFields.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "card_input/TrackParser.h"
+#include "logic/TrackParser.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "framework/ClaimMemory.h"
+#include "seams/ClaimMemory.h"
 
 namespace norvik::claimtest {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ClaimTableCounter.h"
-#include "platform/DefaultPlatform.h"
+#include "composition/DefaultEnvironment.h"
 
 namespace norvik {
 namespace {

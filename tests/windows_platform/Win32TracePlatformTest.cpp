@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "trace/Trace.h"
+#include "platform/win32/Win32TracePlatform.h"
 
 namespace norvik {
 namespace {
@@ -29,7 +29,7 @@ std::string Contents(const std::string& path) {
 }
 
 TEST(Win32TracePlatform, CreatesFoldersAppendsAndRollsOverKeepingThePreviousFile) {
-    TracePlatform& platform = DefaultTracePlatform();
+    TracePlatform& platform = Win32TracePlatformInstance();
     const std::string root = TempFolder("norvik-trace-test");
     const std::string path = root + "\\a\\b\\trace.log";
     std::string error;
@@ -56,7 +56,7 @@ TEST(Win32TracePlatform, CreatesFoldersAppendsAndRollsOverKeepingThePreviousFile
 }
 
 TEST(Win32TracePlatform, AReadOnlyFileOrAFileInTheWayOfAFolderIsRefusedWithAReason) {
-    TracePlatform& platform = DefaultTracePlatform();
+    TracePlatform& platform = Win32TracePlatformInstance();
     const std::string readOnly = TempFolder("norvik-trace-readonly.log");
     ::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     HANDLE file = ::CreateFileA(readOnly.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY,
@@ -77,8 +77,8 @@ TEST(Win32TracePlatform, AReadOnlyFileOrAFileInTheWayOfAFolderIsRefusedWithAReas
 TEST(Win32TracePlatform, DefaultFolderIsUnderProgramData) {
     char programData[MAX_PATH] = {};
     ASSERT_GT(::GetEnvironmentVariableA("ProgramData", programData, sizeof programData), 0u);
-    EXPECT_EQ(DefaultTracePlatform().DefaultFolder(), std::string(programData) + "\\Norvik\\Logs\\");
-    EXPECT_EQ(DefaultTracePlatform().ExpandPath("%ProgramData%\\x.log"), std::string(programData) + "\\x.log");
+    EXPECT_EQ(Win32TracePlatformInstance().DefaultFolder(), std::string(programData) + "\\Norvik\\Logs\\");
+    EXPECT_EQ(Win32TracePlatformInstance().ExpandPath("%ProgramData%\\x.log"), std::string(programData) + "\\x.log");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/ClaimMemory.h"
+#include "seams/ClaimMemory.h"
 
 namespace norvik {
 

@@ -2,7 +2,7 @@
 // API (ANSI calls, KEY_READ).
 #pragma once
 
-#include "framework/RegistryView.h"
+#include "seams/RegistryView.h"
 
 namespace norvik {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/win32/UniqueResource.h"
-#include "trace/Trace.h"
+#include "platform/win32/Win32TracePlatform.h"
 
 namespace norvik {
 namespace {
@@ -132,7 +132,7 @@ public:
 
 }  // namespace
 
-TracePlatform& DefaultTracePlatform() {
+TracePlatform& Win32TracePlatformInstance() {
     static Win32TracePlatform platform;
     return platform;
 }

@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "card_input/ControlObject.h"
-#include "framework/Clock.h"
+#include "seams/ControlObject.h"
+#include "seams/Clock.h"
 
 namespace norvik::test {
 

@@ -45,7 +45,7 @@ ServiceObjectCore& ServiceTest::NewInstance(Clock* customClock) {
     environment.claims = &claims;
     environment.clock = customClock ? customClock : &clock;
     environment.trace = tracePlatform;
-    instances_.push_back(std::make_unique<ServiceObjectCore>(environment));
+    instances_.push_back(std::make_unique<ServiceObjectCore>(WithPlatformDefaults(environment)));
     return *instances_.back();
 }
 

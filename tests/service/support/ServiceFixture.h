@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "VorlexSimulator.h"
-#include "framework/ServiceObjectCore.h"
-#include "platform/InMemoryClaimMemory.h"
-#include "platform/InMemoryRegistryView.h"
+#include "composition/DefaultEnvironment.h"
+#include "instance/ServiceObjectCore.h"
+#include "platform/memory/InMemoryClaimMemory.h"
+#include "platform/memory/InMemoryRegistryView.h"
 #include "support/FakeControl.h"
 #include "common/OposProperties.h"
-#include "properties/PropertyBlock.h"
+#include "logic/PropertyBlock.h"
 
 namespace norvik::test {
 

@@ -1,0 +1,55 @@
+#include "composition/DefaultEnvironment.h"
+
+#include "platform/SystemClock.h"
+#ifdef _WIN32
+#include "platform/win32/Win32ClaimMemory.h"
+#include "platform/win32/Win32RegistryView.h"
+#include "platform/win32/Win32TracePlatform.h"
+#else
+#include "platform/memory/InMemoryClaimMemory.h"
+#include "platform/memory/InMemoryRegistryView.h"
+#include "platform/memory/StdioTracePlatform.h"
+#endif
+
+namespace norvik {
+
+#ifdef _WIN32
+RegistryView& DefaultRegistryView() {
+    static Win32RegistryView registry;
+    return registry;
+}
+
+// One mapping per process, made on first use.
+ClaimMemory& DefaultClaimMemory() {
+    static Win32ClaimMemory claims;
+    return claims;
+}
+
+TracePlatform& DefaultTracePlatform() { return Win32TracePlatformInstance(); }
+#else
+InMemoryRegistryView& NativeRegistry() {
+    static InMemoryRegistryView registry;
+    return registry;
+}
+
+InMemoryClaimMemory& NativeClaimMemory() {
+    static InMemoryClaimMemory claims;
+    return claims;
+}
+
+RegistryView& DefaultRegistryView() { return NativeRegistry(); }
+ClaimMemory& DefaultClaimMemory() { return NativeClaimMemory(); }
+TracePlatform& DefaultTracePlatform() { return StdioTracePlatformInstance(); }
+#endif
+
+Clock& DefaultClock() { return SystemClock(); }
+
+ServiceEnvironment WithPlatformDefaults(ServiceEnvironment environment) {
+    if (environment.registry == nullptr) environment.registry = &DefaultRegistryView();
+    if (environment.claims == nullptr) environment.claims = &DefaultClaimMemory();
+    if (environment.clock == nullptr) environment.clock = &DefaultClock();
+    if (environment.trace == nullptr) environment.trace = &DefaultTracePlatform();
+    return environment;
+}
+
+}  // namespace norvik

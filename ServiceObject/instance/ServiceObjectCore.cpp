@@ -1,0 +1,347 @@
+// Life cycle of the service object: construction, open, claim, enable and
+// disable, release, close, health check, and the reader's device-state
+// callback.
+#include "instance/ServiceObjectCore.h"
+
+#include "card_input/CardInput.h"
+#include "common/NoDestructor.h"
+#include "instance/ServiceObjectImpl.h"
+#include "logic/ClaimTable.h"
+#include "logic/PropertyRules.h"
+#include "logic/TrackParser.h"
+
+namespace norvik {
+namespace {
+
+constexpr int32_t kSuccessfulHealth = 0;
+
+// The product ID that belongs to each configured reader kind.
+constexpr int32_t kBasicReaderProductId = VORLEX_PID_BASIC_SWIPE;
+constexpr int32_t kEncryptingReaderProductId = VORLEX_PID_SECURE_SWIPE;
+
+ServiceObjectCore::Impl* g_current = nullptr;  // guarded by the process lock
+
+int32_t VORLEX_CALL CardDataCallback(int32_t state) {
+    ServiceObjectCore::Impl::OnCardDataStateChanged(state);
+    return 0;
+}
+
+int32_t VORLEX_CALL DeviceStateCallback(int32_t state) {
+    ServiceObjectCore::Impl::OnDeviceStatusChanged(state);
+    return 0;
+}
+
+}  // namespace
+
+ProcessLock& ServiceObjectCore::Impl::Lock() {
+    static NoDestructor<ProcessLock> lock;
+    return lock.get();
+}
+
+ServiceObjectCore::Impl*& ServiceObjectCore::Impl::Current(const ProcessGuard&) { return g_current; }
+
+// The event thread serves the current instance while its device is enabled.
+class ServiceObjectCore::Impl::CurrentInstanceDispatch final : public SwipeDispatch {
+public:
+    ServedInstance* SwipeTarget(ProcessGuard& guard) override {
+        Impl* instance = Current(guard);
+        return instance != nullptr && instance->props.DeviceEnabled ? instance : nullptr;
+    }
+};
+
+SwipeDispatch& ServiceObjectCore::Impl::Dispatch() {
+    static NoDestructor<CurrentInstanceDispatch> dispatch;
+    return dispatch.get();
+}
+
+ServiceObjectCore::Impl::Impl(const ServiceEnvironment& environment)
+    : trace(*environment.trace),
+      registry_(*environment.registry),
+      claims_(*environment.claims),
+      clock_(*environment.clock) {
+    {
+        ProcessGuard guard(Lock());
+        Current(guard) = this;
+    }
+    VorlexCardDataStateChangedNotify(&CardDataCallback);
+    VorlexDeviceStateChangedNotify(&DeviceStateCallback);
+}
+
+ServiceObjectCore::Impl::~Impl() {
+    EventDelivery& delivery = ProcessEventDelivery();
+    ProcessGuard guard(Lock());
+    if (props.Claimed) ReleaseName(claims_, openDeviceName_.view());
+    // Callbacks that come later find no instance and do nothing.
+    if (Current(guard) == this) Current(guard) = nullptr;
+    delivery.DropControl(guard, this);
+    delivery.StopEventThread(guard, this);
+    ForgetCards(guard);
+    // An event thread serving this instance for another owner: wait while it
+    // runs our code, but not while it calls the control object, which may be
+    // waiting for this very thread; it then never comes back to us.
+    delivery.ForgetInstance(guard, this);
+}
+
+void ServiceObjectCore::Impl::ForgetCards(ProcessGuard& guard) {
+    WipeCardProperties(props);
+    // The queue and the current record serve the current instance; an older
+    // instance going away leaves them to it.
+    if (Current(guard) != this && Current(guard) != nullptr) return;
+    ProcessDataQueue().Forget(guard);
+}
+
+void ServiceObjectCore::Impl::SetResult(int32_t* pRC, int32_t rc, int32_t rce) {
+    if (pRC) *pRC = rc;
+    props.ResultCode = rc;
+    props.ResultCodeExtended = rce;
+}
+
+void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
+                                          std::unique_ptr<ControlObject> control, int32_t* pRC) {
+    bool enabled;
+    {
+        ProcessGuard guard(Lock());
+        enabled = props.DeviceEnabled;
+    }
+    // Opening again starts over: the reader would otherwise stay open with
+    // the device marked disabled, and no later enable in the process could open it.
+    if (enabled) setDeviceEnabled(false);
+    AliasTable aliases;
+    LoadLDNValues(registry_, aliases);
+
+    ProcessGuard guard(Lock());
+    EventDelivery& delivery = ProcessEventDelivery();
+    delivery.SetControl(guard, std::move(control), this);
+    aliases_ = aliases;
+
+    // Opening again starts over; a claim this instance still holds would
+    // otherwise stay in the table and count against it.
+    if (props.Claimed) ReleaseName(claims_, openDeviceName_.view());
+    openDeviceName_.Assign(deviceName);
+    if (const char* target = aliases_.Resolve(deviceName)) openDeviceName_.Assign(target);
+
+    ResetPropertiesForOpen(props);
+    delivery.ResetFreezing(guard);
+    ProcessDataQueue().Clear(guard);
+    guard.Unlock();
+
+    DeviceConfig config;
+    const bool found = LoadRegistryValues(registry_, openDeviceName_.view(), config);
+    if (found) trace.Configure(config.traceLevel, config.traceFile.view(), openDeviceName_.view());
+
+    guard.Relock();
+    if (!found) {
+        if (pRC) *pRC = OPOS_E_NOEXIST;
+        props.ResultCode = props.ResultCodeExtended = OPOS_E_FAILURE;
+        return;
+    }
+    props.ReaderKind = config.readerKind;
+    props.DeviceDescription = config.deviceDescription.view();
+    props.DeviceName = config.deviceName.view();
+    props.CapStatisticsReporting = true;
+    props.CapUpdateStatistics = false;
+    ApplyEncryptionCapabilities(props, true);
+    ClaimAccess access = ClaimAccess::Done;
+    if (GetClaimed(openDeviceName_.view(), &access)) props.ClaimedElsewhere = true;
+    if (access.status() == ClaimAccess::TimedOut) {
+        SetResult(pRC, OPOS_E_FAILURE, kClaimTableBusy);
+        return;
+    }
+    SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
+    ResetStatisticsRecord(statistics_);
+}
+
+bool ServiceObjectCore::Impl::GetClaimed(std::string_view name, ClaimAccess* access) {
+    if (props.Claimed) return false;  // our own claim never counts against us
+    return IsNameClaimed(claims_, name, access);
+}
+
+void ServiceObjectCore::Impl::ClaimDevice(int32_t* pRC) {
+    ProcessGuard guard(Lock());
+    if (props.Claimed) {
+        SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
+        return;
+    }
+    switch (ClaimName(claims_, openDeviceName_.view())) {
+        case ClaimResult::Granted:
+            props.ClaimedElsewhere = false;
+            props.Claimed = true;
+            SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
+            break;
+        case ClaimResult::HeldElsewhere:
+            props.ClaimedElsewhere = true;
+            SetResult(pRC, OPOS_E_CLAIMED, OPOS_SUCCESS);
+            break;
+        case ClaimResult::TimedOut:
+            SetResult(pRC, OPOS_E_FAILURE, kClaimTableBusy);
+            break;
+        case ClaimResult::TableFull:
+        case ClaimResult::NameTooLong:
+        case ClaimResult::Unavailable:
+            // Granting a claim that is not recorded would let another
+            // process claim the same device.
+            SetResult(pRC, OPOS_E_FAILURE, OPOS_SUCCESS);
+            break;
+    }
+}
+
+void ServiceObjectCore::Impl::ReleaseDevice(int32_t* pRC) {
+    ProcessGuard guard(Lock());
+    if (!props.Claimed) {
+        SetResult(pRC, OPOS_E_ILLEGAL, OPOS_SUCCESS);
+        return;
+    }
+    ReleaseName(claims_, openDeviceName_.view());
+    props.Claimed = props.ClaimedElsewhere = false;
+    SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
+}
+
+void ServiceObjectCore::Impl::CloseService(int32_t* pRC) {
+    bool enabled = false;
+    {
+        ProcessGuard guard(Lock());
+        enabled = props.DeviceEnabled;
+    }
+    if (enabled) setDeviceEnabled(false);
+    {
+        ProcessGuard guard(Lock());
+        EventDelivery& delivery = ProcessEventDelivery();
+        delivery.StopEventThread(guard, this);
+        if (props.Claimed) {
+            ReleaseName(claims_, openDeviceName_.view());
+            props.Claimed = props.ClaimedElsewhere = false;
+        }
+        props.DeviceEnabled = false;
+        props.Claimed = false;
+        SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
+        // The control object is about to let go of us: never call it again.
+        delivery.DropControl(guard, this);
+        ForgetCards(guard);
+    }
+    clock_.SleepMilliseconds(kCloseServicePauseMs);
+}
+
+void ServiceObjectCore::Impl::CheckHealth(int32_t level, int32_t* pRC) {
+    ProcessGuard guard(Lock());
+    if (!props.DeviceEnabled || !props.Claimed) {
+        SetResult(pRC, props.Claimed ? OPOS_E_DISABLED : OPOS_E_NOTCLAIMED, OPOS_SUCCESS);
+        return;
+    }
+    if (level != OPOS_CH_INTERNAL) {
+        SetResult(pRC, OPOS_E_ILLEGAL, OPOS_E_ILLEGAL);
+        return;
+    }
+    props.CheckHealthText = props.State == OPOS_S_ERROR ? kHealthNoHardware : kHealthSuccessful;
+    SetResult(pRC, kSuccessfulHealth, OPOS_SUCCESS);
+}
+
+bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
+    SwipeRing& ring = ProcessSwipeRing();
+    if (!enable) {
+        {
+            ProcessGuard guard(Lock());
+            // First, so that the notifications of the next two calls find the device disabled.
+            props.DeviceEnabled = false;
+            ring.Close(guard);  // swipes not yet processed go with the device
+        }
+        VorlexClearBuffer();
+        VorlexCloseDevice();
+        clock_.SleepMilliseconds(kDisablePauseMs);
+        return true;
+    }
+
+    const int32_t opened = VorlexOpenDevice("");
+    trace.Write(opened == VORLEX_OK ? TraceLevel::Details : TraceLevel::Errors, "reader open: %d", opened);
+    if (opened != VORLEX_OK) {
+        ProcessGuard guard(Lock());
+        props.DeviceEnabled = false;
+        props.State = OPOS_S_ERROR;
+        return false;
+    }
+    {
+        ProcessGuard guard(Lock());
+        ProcessEventDelivery().StartEventThread(guard, this, Dispatch());
+        LoadXMLUPOSStatistics(guard);
+        props.DeviceEnabled = true;
+        props.State = OPOS_S_IDLE;
+        props.ResultCode = props.ResultCodeExtended = OPOS_SUCCESS;
+        ring.Open(guard);
+    }
+    int32_t productId = 0;
+    VorlexGetPID(&productId);
+    bool wrongKind = false;
+    {
+        ProcessGuard guard(Lock());
+        wrongKind = (productId == kBasicReaderProductId && props.ReaderKind != 0) ||
+                    (productId == kEncryptingReaderProductId && props.ReaderKind != 1);
+        if (wrongKind) {
+            props.DeviceEnabled = false;
+            props.State = OPOS_S_ERROR;
+            ring.Close(guard);
+        }
+    }
+    if (wrongKind) {
+        trace.Write(TraceLevel::Errors, "reader product 0x%04X is not of the configured kind",
+                    static_cast<unsigned>(productId));
+        VorlexCloseDevice();
+        return false;
+    }
+    return true;
+}
+
+void ServiceObjectCore::Impl::OnDeviceStatusChanged(int32_t state) {
+    ProcessGuard guard(Lock());
+    Impl* instance = Current(guard);
+    if (instance == nullptr || !instance->props.DeviceEnabled) return;
+    instance->trace.Write(TraceLevel::Details, "reader state %d", state);
+    if (state == VORLEX_DEVICE_OPENED) instance->props.State = OPOS_S_IDLE;
+    if (state == VORLEX_DEVICE_RELEASED || state == VORLEX_DEVICE_REMOVED) {
+        instance->props.State = OPOS_S_ERROR;
+    }
+}
+
+void ServiceObjectCore::Impl::LoadXMLUPOSStatistics(ProcessGuard& guard) {
+    const LocalDate today = clock_.Today();
+    norvik::LoadXMLUPOSStatistics(statistics_, props.DeviceName.c_str(),
+                                  ProcessDataQueue().Current(guard).SerialNumberText, today.year, today.month,
+                                  today.day);
+}
+
+bool ServiceObjectCore::Impl::ReapEventThreads() {
+    ProcessGuard guard(Lock());
+    return ProcessEventDelivery().ReapEventThreads(guard);
+}
+
+bool ServiceObjectCore::EventThreadsRunning() { return Impl::ReapEventThreads(); }
+
+// The adapter's entry points forward to the instance.
+ServiceObjectCore::ServiceObjectCore(const ServiceEnvironment& environment)
+    : impl_(std::make_unique<Impl>(environment)) {}
+ServiceObjectCore::~ServiceObjectCore() = default;
+
+void ServiceObjectCore::COFreezeEvents(bool, int32_t*) {}  // freezing goes through the property
+void ServiceObjectCore::OpenService(std::string_view deviceClass, std::string_view deviceName,
+                                    std::unique_ptr<ControlObject> control, int32_t* pRC) {
+    impl_->OpenService(deviceName, std::move(control), pRC);
+    impl_->TraceCall("OpenService", pRC, "%.*s, %.*s", static_cast<int>(deviceClass.size()), deviceClass.data(),
+                     static_cast<int>(deviceName.size()), deviceName.data());
+}
+void ServiceObjectCore::CheckHealth(int32_t level, int32_t* pRC) {
+    impl_->CheckHealth(level, pRC);
+    impl_->TraceCall("CheckHealth", pRC, "%d", level);
+}
+void ServiceObjectCore::ClaimDevice(int32_t timeout, int32_t* pRC) {
+    impl_->ClaimDevice(pRC);
+    impl_->TraceCall("ClaimDevice", pRC, "%d", timeout);
+}
+void ServiceObjectCore::CloseService(int32_t* pRC) {
+    impl_->CloseService(pRC);
+    impl_->TraceCall("CloseService", pRC, "%s", "");
+    impl_->trace.Stop();
+}
+void ServiceObjectCore::ReleaseDevice(int32_t* pRC) {
+    impl_->ReleaseDevice(pRC);
+    impl_->TraceCall("ReleaseDevice", pRC, "%s", "");
+}
+
+}  // namespace norvik

@@ -1,0 +1,110 @@
+// Internal to the instance module: the record behind ServiceObjectCore.
+// Owns: each instance's properties, configuration, claim and statistics, and
+//       the process's current instance (the one constructed last) and its lock.
+// Threads: application threads (every OPOS method), the reader's read thread
+//       (its two callbacks) and the event thread (ProcessCardData).
+// Lock: the process lock, taken here and handed down as a ProcessGuard;
+//       released around every call to the reader library and the control object.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Vorlex.h"
+#include "delivery/EventDelivery.h"
+#include "instance/ServiceObjectCore.h"
+#include "logic/PropertyBlock.h"
+#include "logic/RegistryConfig.h"
+#include "logic/Statistics.h"
+#include "seams/ClaimMemory.h"
+#include "seams/Clock.h"
+#include "seams/RegistryView.h"
+#include "sync/ProcessLock.h"
+#include "trace/Trace.h"
+
+namespace norvik {
+
+constexpr uint32_t kCloseServicePauseMs = 500;
+constexpr uint32_t kDisablePauseMs = 250;
+constexpr uint32_t kAutoDisablePauseMs = 500;
+
+class ServiceObjectCore::Impl final : public ServedInstance {
+public:
+    explicit Impl(const ServiceEnvironment& environment);
+    ~Impl();
+
+    // Life cycle (ServiceObjectCore.cpp).
+    void OpenService(std::string_view deviceName, std::unique_ptr<ControlObject> control, int32_t* pRC);
+    void ClaimDevice(int32_t* pRC);
+    void ReleaseDevice(int32_t* pRC);
+    void CloseService(int32_t* pRC);
+    void CheckHealth(int32_t level, int32_t* pRC);
+    // Joins event threads that were let go of and have finished; true while any still runs.
+    static bool ReapEventThreads();
+    // The reader's callbacks, on its read thread.
+    static void OnCardDataStateChanged(int32_t state);
+    static void OnDeviceStatusChanged(int32_t state);
+
+    // Card input (CardProcessing.cpp).
+    void ProcessCardData(const VorlexCardData& record, int32_t fetchResult) override;
+    void ClearInput(int32_t* pRC);
+    void ClearInputProperties(int32_t* pRC);
+    bool RetrieveCardProperty(std::string_view name, std::string& value, int32_t* pRC);
+
+    // Properties and commands (PropertyAccess.cpp, Commands.cpp).
+    void GetPropertyNumber(int32_t propIndex, int32_t* pNumber);
+    void SetPropertyNumber(int32_t propIndex, int32_t number);
+    void GetPropertyString(int32_t propIndex, std::string& value);
+    void SetPropertyString(int32_t propIndex);
+    bool DirectIO(int32_t* pData, std::string& text, int32_t* pRC);
+    bool RetrieveStatistics(std::string& buffer, int32_t* pRC);
+    void Refuse(int32_t* pRC);  // an operation the device does not support
+
+    // Diagnostic trace hooks (TraceHooks.cpp). TraceCall takes the lock to
+    // read the result codes: call it without the lock held.
+    void TraceCall(const char* method, const int32_t* pRC, const char* format, ...)
+#if defined(__MINGW_PRINTF_FORMAT)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)))
+#elif defined(__GNUC__)
+        __attribute__((format(printf, 4, 5)))
+#endif
+        ;
+    void TraceCardRecord(const VorlexCardData& record, int32_t fetchResult);
+
+    Trace trace;
+
+private:
+    // The process lock and the current instance; the lock guards the latter.
+    static ProcessLock& Lock();
+    static Impl*& Current(const ProcessGuard& guard);
+    // The event thread's view of the current instance: the one it serves.
+    class CurrentInstanceDispatch;
+    static SwipeDispatch& Dispatch();
+
+    bool setDeviceEnabled(bool enable);
+    void SetResult(int32_t* pRC, int32_t rc, int32_t rce);  // with the lock held
+    bool GetClaimed(std::string_view name, ClaimAccess* access);  // with the lock held
+    // Wipes every copy of a card that this instance holds, and the data
+    // queue's unless another instance is the current one.
+    void ForgetCards(ProcessGuard& guard);
+    void LoadXMLUPOSStatistics(ProcessGuard& guard);
+
+    // Events go through the delivery module, traced to the current instance.
+    static void Fire(ProcessGuard& guard, EventKind kind, const char* name, const EventArgument* arguments,
+                     int count);
+    static void FireEnqueuedDataEvents(ProcessGuard& guard);
+    static void Fire_ErrorEvent(ProcessGuard& guard, int32_t resultCode, int32_t resultCodeExtended,
+                                int32_t errorLocus, int32_t* pErrorResponse);
+    static void Fire_DirectIOEvent(ProcessGuard& guard, int32_t eventNumber, int32_t* pData, std::string* pString);
+
+    PropertyBlock props;
+    RegistryView& registry_;
+    ClaimMemory& claims_;
+    Clock& clock_;
+    Text<256> openDeviceName_;
+    AliasTable aliases_;
+    StatisticsRecord statistics_;
+};
+
+}  // namespace norvik

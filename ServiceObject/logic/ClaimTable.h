@@ -1,0 +1,20 @@
+// The claims of logical device names in the table shared by every process.
+#pragma once
+
+#include <string_view>
+
+#include "seams/ClaimMemory.h"
+
+namespace norvik {
+
+enum class ClaimResult { Granted, HeldElsewhere, TableFull, NameTooLong, Unavailable, TimedOut };
+
+// Test and record a claim of `name` as one step across processes.
+ClaimResult ClaimName(ClaimMemory& memory, std::string_view name);
+// Frees every slot that holds `name`.
+void ReleaseName(ClaimMemory& memory, std::string_view name);
+// Whether a slot holds `name`; false also when the table could not be read,
+// and then `access` tells why.
+bool IsNameClaimed(ClaimMemory& memory, std::string_view name, ClaimAccess* access = nullptr);
+
+}  // namespace norvik
