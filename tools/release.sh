@@ -55,7 +55,7 @@ upos_version() {
 }
 
 check_source_versions() {
-  local rc=ServiceObject/com/NorvikMSRSO.rc impl=ServiceObject/framework/ServiceObjectImpl.h
+  local rc=ServiceObject/com/NorvikMSRSO.rc impl=ServiceObject/logic/PropertyRules.h
   local -a problems=()
   local fixed_file fixed_product string_file string_product so_version
   fixed_file=$(sed -n 's/^[[:space:]]*FILEVERSION[[:space:]]*//p' "$rc" | tr -d ' \r')

@@ -66,6 +66,7 @@ configure_and_build() {  # DIR [cmake args...]
 }
 
 native() {
+  python3 tools/check-layers.py || return 1
   configure_and_build build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVIK_BENCH=ON || return 1
   (cd build/native && ctest -j"$JOBS" --output-on-failure)
 }
