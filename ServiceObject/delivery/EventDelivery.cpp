@@ -19,6 +19,7 @@ template <typename Held>
 int HeldArguments(Held& entry, EventArgument (&arguments)[4]) {
     switch (entry.kind) {
         case EventKind::Data:
+        case EventKind::StatusUpdate:
             arguments[0] = EventArgument::Long(entry.values[0]);
             return 1;
         case EventKind::DirectIO:
@@ -151,7 +152,17 @@ void EventDelivery::Deliver(ProcessGuard& guard, std::shared_ptr<ControlObject> 
     }
 }
 
-void EventDelivery::StartEventThread(ProcessGuard& guard, const ServedInstance* owner, SwipeDispatch& dispatch) {
+void EventDelivery::PostStatusUpdate(ProcessGuard& guard, const ServedInstance* from, int32_t status) {
+    if (statusCount_ == kStatusCapacity) {
+        statusHead_ = (statusHead_ + 1) % kStatusCapacity;
+        --statusCount_;
+    }
+    statuses_[(statusHead_ + statusCount_) % kStatusCapacity] = {from, status};
+    ++statusCount_;
+    guard.NotifyAll();
+}
+
+void EventDelivery::StartEventThread(ProcessGuard& guard, const ServedInstance* owner, InstanceDispatch& dispatch) {
     ReapEventThreads(guard);
     eventThreadOwner_ = owner;  // the enabled instance; only one can hold the reader
     if (eventThread_) return;
@@ -168,6 +179,7 @@ void EventDelivery::StopEventThread(ProcessGuard& guard, const ServedInstance* o
     // Nobody drains the ring any more: a read thread waiting for room must
     // not wait for ever (the owner may go without being disabled).
     ProcessSwipeRing().Close(guard);
+    statusCount_ = 0;  // status updates go with the thread that would raise them
     std::unique_ptr<EventThread> stopped = std::move(eventThread_);
     guard.NotifyAll();
     // Short steps are waited for; a call to the control object is not, since
@@ -218,17 +230,34 @@ void EventDelivery::ForgetInstance(ProcessGuard& guard, const ServedInstance* in
     if (serving != nullptr && serving->user == instance) serving->user = nullptr;
 }
 
-void EventDelivery::RunEventThread(EventThread* self, ProcessLock& lock, SwipeDispatch& dispatch) {
+void EventDelivery::RunEventThread(EventThread* self, ProcessLock& lock, InstanceDispatch& dispatch) {
     t_eventThread = self;
     SwipeRing& ring = ProcessSwipeRing();
-    // The swipe at hand; wiped once processed, so no card stays on this stack.
-    VorlexCardData processing;
+    // The swipe at hand lives in the thread's record, not on its stack, and
+    // is wiped once processed.
+    VorlexCardData& processing = self->processing;
     ProcessGuard guard(lock);
     for (;;) {
-        guard.Wait([&] { return eventThread_.get() != self || !ring.Empty(guard); });
+        guard.Wait([&] { return eventThread_.get() != self || statusCount_ > 0 || !ring.Empty(guard); });
         if (eventThread_.get() != self) break;  // stopped, or let go of
+        if (statusCount_ > 0) {
+            // Status updates first: a reader's return is told before its first swipe.
+            const StatusUpdate update = statuses_[statusHead_];
+            statusHead_ = (statusHead_ + 1) % kStatusCapacity;
+            --statusCount_;
+            ServedInstance* instance = dispatch.Target(guard);
+            if (instance != nullptr && instance == update.from) {
+                self->user = instance;
+                guard.Unlock();
+                instance->ProcessStatusUpdate(update.status);
+                guard.Relock();
+                self->user = nullptr;
+            }
+            guard.NotifyAll();
+            continue;
+        }
         const int32_t fetchResult = ring.TakeOldest(guard, processing);
-        if (ServedInstance* instance = dispatch.SwipeTarget(guard)) {
+        if (ServedInstance* instance = dispatch.Target(guard)) {
             self->user = instance;
             guard.Unlock();
             instance->ProcessCardData(processing, fetchResult);
@@ -236,6 +265,7 @@ void EventDelivery::RunEventThread(EventThread* self, ProcessLock& lock, SwipeDi
             self->user = nullptr;
         }
         SecureWipe(&processing, sizeof processing);
+        WipeVectorRegisters();
         guard.NotifyAll();
     }
     self->finished = true;

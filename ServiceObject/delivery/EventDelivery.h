@@ -1,6 +1,7 @@
 // Owns: the control object and the instance that stored it, FreezeEvents and
-//       the frozen events, and the event threads (the running one and its
-//       owner, and those let go of while inside a call to the control object).
+//       the frozen events, the status updates not yet raised, and the event
+//       threads (the running one and its owner, and those let go of while
+//       inside a call to the control object).
 // Threads: application threads raise events inside their calls and start and
 //       stop the event thread; the event thread runs here.
 // Lock: the process lock; every member takes its guard, and lets go of it
@@ -27,28 +28,33 @@ class Trace;
 class ServedInstance {
 public:
     // On the event thread, without the lock: the verdict, queueing and
-    // delivery of one swipe.
-    virtual void ProcessCardData(const VorlexCardData& record, int32_t fetchResult) = 0;
+    // delivery of one swipe. `record` is wiped once it is queued, before the
+    // queue's new count can be seen.
+    virtual void ProcessCardData(VorlexCardData& record, int32_t fetchResult) = 0;
+    // On the event thread, without the lock: raises one status update.
+    virtual void ProcessStatusUpdate(int32_t status) = 0;
 
 protected:
     ~ServedInstance() = default;
 };
 
-// Names the instance that takes the next swipe: the current, enabled one.
-class SwipeDispatch {
+// Names the instance that takes the next swipe or status update: the
+// current, enabled one.
+class InstanceDispatch {
 public:
     // With the lock held; null drops the swipe.
-    virtual ServedInstance* SwipeTarget(ProcessGuard& guard) = 0;
+    virtual ServedInstance* Target(ProcessGuard& guard) = 0;
 
 protected:
-    ~SwipeDispatch() = default;
+    ~InstanceDispatch() = default;
 };
 
-enum class EventKind : int32_t { Data = 1, DirectIO = 2, Error = 3 };
+enum class EventKind : int32_t { Data = 1, DirectIO = 2, Error = 3, StatusUpdate = 5 };
 
 class EventDelivery {
 public:
     static constexpr int32_t kFrozenCapacity = 50;
+    static constexpr int32_t kStatusCapacity = 8;
 
     EventDelivery() = default;
     EventDelivery(const EventDelivery&) = delete;
@@ -73,10 +79,15 @@ public:
     // Delivers the held events, oldest first, until events are frozen again.
     void FireFrozen(ProcessGuard& guard);
 
+    // Hands a status update of `from` to the event thread, which raises it
+    // through `from` if that is still the instance it serves. A full queue
+    // drops the oldest.
+    void PostStatusUpdate(ProcessGuard& guard, const ServedInstance* from, int32_t status);
+
     // Starts the event thread if none runs; `owner` (the enabled instance)
     // stops it. The thread takes swipes from the process's ring and hands
     // them to `dispatch`.
-    void StartEventThread(ProcessGuard& guard, const ServedInstance* owner, SwipeDispatch& dispatch);
+    void StartEventThread(ProcessGuard& guard, const ServedInstance* owner, InstanceDispatch& dispatch);
     // Stops the event thread when `owner` started it, closing the swipe ring.
     // Waits while the thread runs our code; a thread inside a call to the
     // control object (which may be waiting for this very thread) is let go
@@ -109,12 +120,13 @@ private:
         const ServedInstance* user = nullptr;  // instance being served now; null once let go
         bool inCall = false;                   // inside a call to the control object
         bool finished = false;                 // past its last step: joining returns at once
+        VorlexCardData processing{};           // the swipe at hand
     };
 
     void Deliver(ProcessGuard& guard, std::shared_ptr<ControlObject> control, const char* name,
                  const EventArgument* arguments, int count);
     static EventThread* CallingEventThread();  // null off the event threads
-    void RunEventThread(EventThread* self, ProcessLock& lock, SwipeDispatch& dispatch);
+    void RunEventThread(EventThread* self, ProcessLock& lock, InstanceDispatch& dispatch);
 
     std::shared_ptr<ControlObject> control_;
     const ServedInstance* controlOwner_ = nullptr;
@@ -122,6 +134,14 @@ private:
     bool frozen_ = false;
     FrozenEvent held_[kFrozenCapacity];
     int32_t heldLast_ = -1;
+
+    struct StatusUpdate {
+        const ServedInstance* from = nullptr;
+        int32_t status = 0;
+    };
+    StatusUpdate statuses_[kStatusCapacity];
+    int32_t statusHead_ = 0;
+    int32_t statusCount_ = 0;
 
     std::unique_ptr<EventThread> eventThread_;         // the one that drains the ring
     const ServedInstance* eventThreadOwner_ = nullptr;  // the instance that enabled last

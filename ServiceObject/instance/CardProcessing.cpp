@@ -3,6 +3,7 @@
 // clears the reader; the verdict, queueing and delivery run on the event
 // thread, so that the reader's read thread never waits for the control object.
 #include "card_input/CardInput.h"
+#include "common/SecureWipe.h"
 #include "instance/ServiceObjectImpl.h"
 #include "logic/TrackParser.h"
 
@@ -29,7 +30,7 @@ void ServiceObjectCore::Impl::OnCardDataStateChanged(int32_t state) {
     VorlexClearBuffer();
 }
 
-void ServiceObjectCore::Impl::ProcessCardData(const VorlexCardData& record, int32_t fetchResult) {
+void ServiceObjectCore::Impl::ProcessCardData(VorlexCardData& record, int32_t fetchResult) {
     TraceCardRecord(record, fetchResult);
     ProcessGuard guard(Lock());
     EventDelivery& delivery = ProcessEventDelivery();
@@ -75,6 +76,7 @@ void ServiceObjectCore::Impl::ProcessCardData(const VorlexCardData& record, int3
             }
         }
         ProcessDataQueue().Push(guard, record);
+        SecureWipe(&record, sizeof record);
     }
     if (props.DataEventEnabled) FireEnqueuedDataEvents(guard);
 }

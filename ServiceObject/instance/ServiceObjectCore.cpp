@@ -9,6 +9,7 @@
 #include "logic/ClaimTable.h"
 #include "logic/PropertyRules.h"
 #include "logic/TrackParser.h"
+#include "reconnect/ReaderWatch.h"
 
 namespace norvik {
 namespace {
@@ -20,6 +21,7 @@ constexpr int32_t kBasicReaderProductId = VORLEX_PID_BASIC_SWIPE;
 constexpr int32_t kEncryptingReaderProductId = VORLEX_PID_SECURE_SWIPE;
 
 ServiceObjectCore::Impl* g_current = nullptr;  // guarded by the process lock
+int32_t g_readerState = VORLEX_DEVICE_RELEASED;  // guarded by the process lock
 
 int32_t VORLEX_CALL CardDataCallback(int32_t state) {
     ServiceObjectCore::Impl::OnCardDataStateChanged(state);
@@ -39,17 +41,23 @@ ProcessLock& ServiceObjectCore::Impl::Lock() {
 }
 
 ServiceObjectCore::Impl*& ServiceObjectCore::Impl::Current(const ProcessGuard&) { return g_current; }
+int32_t& ServiceObjectCore::Impl::ReaderState(const ProcessGuard&) { return g_readerState; }
+
+bool ServiceObjectCore::Impl::ReaderOfOtherKind(int32_t productId) const {
+    return (productId == kBasicReaderProductId && props.ReaderKind != 0) ||
+           (productId == kEncryptingReaderProductId && props.ReaderKind != 1);
+}
 
 // The event thread serves the current instance while its device is enabled.
-class ServiceObjectCore::Impl::CurrentInstanceDispatch final : public SwipeDispatch {
+class ServiceObjectCore::Impl::CurrentInstanceDispatch final : public InstanceDispatch {
 public:
-    ServedInstance* SwipeTarget(ProcessGuard& guard) override {
+    ServedInstance* Target(ProcessGuard& guard) override {
         Impl* instance = Current(guard);
         return instance != nullptr && instance->props.DeviceEnabled ? instance : nullptr;
     }
 };
 
-SwipeDispatch& ServiceObjectCore::Impl::Dispatch() {
+InstanceDispatch& ServiceObjectCore::Impl::Dispatch() {
     static NoDestructor<CurrentInstanceDispatch> dispatch;
     return dispatch.get();
 }
@@ -58,7 +66,8 @@ ServiceObjectCore::Impl::Impl(const ServiceEnvironment& environment)
     : trace(*environment.trace),
       registry_(*environment.registry),
       claims_(*environment.claims),
-      clock_(*environment.clock) {
+      clock_(*environment.clock),
+      readerPoll_(environment.readerPollMilliseconds) {
     {
         ProcessGuard guard(Lock());
         Current(guard) = this;
@@ -71,8 +80,12 @@ ServiceObjectCore::Impl::~Impl() {
     EventDelivery& delivery = ProcessEventDelivery();
     ProcessGuard guard(Lock());
     if (props.Claimed) ReleaseName(claims_, openDeviceName_.view());
-    // Callbacks that come later find no instance and do nothing.
-    if (Current(guard) == this) Current(guard) = nullptr;
+    // Callbacks that come later find no instance and do nothing; the watch
+    // for a lost reader serves the current instance and ends with it.
+    if (Current(guard) == this) {
+        ProcessReaderWatch().Stop(guard);
+        Current(guard) = nullptr;
+    }
     delivery.DropControl(guard, this);
     delivery.StopEventThread(guard, this);
     ForgetCards(guard);
@@ -140,6 +153,7 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
     props.DeviceName = config.deviceName.view();
     props.CapStatisticsReporting = true;
     props.CapUpdateStatistics = false;
+    props.CapPowerReporting = config.powerReporting ? OPOS_PR_STANDARD : OPOS_PR_NONE;
     ApplyEncryptionCapabilities(props, true);
     ClaimAccess access = ClaimAccess::Done;
     if (GetClaimed(openDeviceName_.view(), &access)) props.ClaimedElsewhere = true;
@@ -242,7 +256,10 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
             ProcessGuard guard(Lock());
             // First, so that the notifications of the next two calls find the device disabled.
             props.DeviceEnabled = false;
+            props.ReaderOnline = false;
             ring.Close(guard);  // swipes not yet processed go with the device
+            // Before the reader is closed: a reopen in flight is finished first.
+            ProcessReaderWatch().Stop(guard);
         }
         VorlexClearBuffer();
         VorlexCloseDevice();
@@ -254,28 +271,53 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
     trace.Write(opened == VORLEX_OK ? TraceLevel::Details : TraceLevel::Errors, "reader open: %d", opened);
     if (opened != VORLEX_OK) {
         ProcessGuard guard(Lock());
+        if (NotifiesPower(props)) {
+            EnableOffline(guard);
+            return true;
+        }
         props.DeviceEnabled = false;
         props.State = OPOS_S_ERROR;
         return false;
     }
+    bool lostDuringEnable;
+    bool enabledOffline = false;
     {
         ProcessGuard guard(Lock());
-        ProcessEventDelivery().StartEventThread(guard, this, Dispatch());
-        LoadXMLUPOSStatistics(guard);
-        props.DeviceEnabled = true;
-        props.State = OPOS_S_IDLE;
-        props.ResultCode = props.ResultCodeExtended = OPOS_SUCCESS;
-        ring.Open(guard);
+        // A reader that went away before this point was reported while the
+        // device was still disabled; after it, its removal finds the device
+        // enabled. Either way the device ends in a state that matches the reader.
+        lostDuringEnable = ReaderState(guard) != VORLEX_DEVICE_OPENED;
+        if (lostDuringEnable && !NotifiesPower(props)) {
+            props.DeviceEnabled = false;
+            props.State = OPOS_S_ERROR;
+        } else if (lostDuringEnable) {
+            EnableOffline(guard);
+            enabledOffline = true;
+        } else {
+            ProcessEventDelivery().StartEventThread(guard, this, Dispatch());
+            LoadXMLUPOSStatistics(guard);
+            props.DeviceEnabled = true;
+            props.ReaderOnline = true;
+            props.State = OPOS_S_IDLE;
+            props.ResultCode = props.ResultCodeExtended = OPOS_SUCCESS;
+            ring.Open(guard);
+        }
+    }
+    if (lostDuringEnable) {
+        trace.Write(TraceLevel::Errors, "reader lost while the device was being enabled");
+        if (enabledOffline) return true;
+        VorlexCloseDevice();
+        return false;
     }
     int32_t productId = 0;
     VorlexGetPID(&productId);
     bool wrongKind = false;
     {
         ProcessGuard guard(Lock());
-        wrongKind = (productId == kBasicReaderProductId && props.ReaderKind != 0) ||
-                    (productId == kEncryptingReaderProductId && props.ReaderKind != 1);
+        wrongKind = ReaderOfOtherKind(productId);
         if (wrongKind) {
             props.DeviceEnabled = false;
+            props.ReaderOnline = false;
             props.State = OPOS_S_ERROR;
             ring.Close(guard);
         }
@@ -291,12 +333,16 @@ bool ServiceObjectCore::Impl::setDeviceEnabled(bool enable) {
 
 void ServiceObjectCore::Impl::OnDeviceStatusChanged(int32_t state) {
     ProcessGuard guard(Lock());
+    ReaderState(guard) = state;
     Impl* instance = Current(guard);
     if (instance == nullptr || !instance->props.DeviceEnabled) return;
     instance->trace.Write(TraceLevel::Details, "reader state %d", state);
     if (state == VORLEX_DEVICE_OPENED) instance->props.State = OPOS_S_IDLE;
     if (state == VORLEX_DEVICE_RELEASED || state == VORLEX_DEVICE_REMOVED) {
         instance->props.State = OPOS_S_ERROR;
+        if (instance->props.CapPowerReporting != OPOS_PR_NONE && instance->props.ReaderOnline) {
+            instance->ReaderLost(guard);
+        }
     }
 }
 

@@ -38,6 +38,8 @@ struct ServiceEnvironment {
     ClaimMemory* claims = nullptr;
     Clock* clock = nullptr;
     TracePlatform* trace = nullptr;  // files, time and reports of the diagnostic trace
+    // How often a lost reader is looked for while power reporting is on.
+    uint32_t readerPollMilliseconds = 500;
 };
 
 class ServiceObjectCore {

@@ -7,6 +7,7 @@
 //       released around every call to the reader library and the control object.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "logic/PropertyBlock.h"
 #include "logic/RegistryConfig.h"
 #include "logic/Statistics.h"
+#include "reconnect/ReaderWatch.h"
 #include "seams/ClaimMemory.h"
 #include "seams/Clock.h"
 #include "seams/RegistryView.h"
@@ -47,7 +49,8 @@ public:
     static void OnDeviceStatusChanged(int32_t state);
 
     // Card input (CardProcessing.cpp).
-    void ProcessCardData(const VorlexCardData& record, int32_t fetchResult) override;
+    void ProcessCardData(VorlexCardData& record, int32_t fetchResult) override;
+    void ProcessStatusUpdate(int32_t status) override;
     void ClearInput(int32_t* pRC);
     void ClearInputProperties(int32_t* pRC);
     bool RetrieveCardProperty(std::string_view name, std::string& value, int32_t* pRC);
@@ -78,11 +81,25 @@ private:
     // The process lock and the current instance; the lock guards the latter.
     static ProcessLock& Lock();
     static Impl*& Current(const ProcessGuard& guard);
+    // The reader's device state as last reported, also while no device is
+    // enabled: an enable learns from it whether the reader it opened is still there.
+    static int32_t& ReaderState(const ProcessGuard& guard);
     // The event thread's view of the current instance: the one it serves.
     class CurrentInstanceDispatch;
-    static SwipeDispatch& Dispatch();
+    static InstanceDispatch& Dispatch();
+    // The reader watch's view of the current instance (Reconnection.cpp).
+    class CurrentInstanceReturn;
+    static ReaderReturn& Return();
+    static void TryReopenReader();
+    // With the lock held: the reader of the enabled, power-reporting instance
+    // went away. Tells the application and starts watching for its return.
+    void ReaderLost(ProcessGuard& guard);
+    // With the lock held: enables without a reader (power notification on).
+    void EnableOffline(ProcessGuard& guard);
 
     bool setDeviceEnabled(bool enable);
+    // A reader of the other configured kind (the product decides the kind).
+    bool ReaderOfOtherKind(int32_t productId) const;
     void SetResult(int32_t* pRC, int32_t rc, int32_t rce);  // with the lock held
     bool GetClaimed(std::string_view name, ClaimAccess* access);  // with the lock held
     // Wipes every copy of a card that this instance holds, and the data
@@ -102,6 +119,7 @@ private:
     RegistryView& registry_;
     ClaimMemory& claims_;
     Clock& clock_;
+    std::chrono::milliseconds readerPoll_;
     Text<256> openDeviceName_;
     AliasTable aliases_;
     StatisticsRecord statistics_;

@@ -26,8 +26,12 @@ enum : int32_t {
     OPOS_S_ERROR = 4,
     OPOS_CH_INTERNAL = 1,
     OPOS_PR_NONE = 0,
+    OPOS_PR_STANDARD = 1,
     OPOS_PN_DISABLED = 0,
+    OPOS_PN_ENABLED = 1,
     OPOS_PS_UNKNOWN = 2000,
+    OPOS_PS_ONLINE = 2001,
+    OPOS_PS_OFF_OFFLINE = 2004,
     OPOS_EL_INPUT = 2,
     OPOS_ER_CLEAR = 12,
     MSR_ERT_CARD = 0,
@@ -71,6 +75,9 @@ struct PropertyBlock {
     bool CapCompareFirmwareVersion = false;
     bool CapUpdateFirmware = false;
     int32_t State = OPOS_S_IDLE;
+    int32_t CapPowerReporting = OPOS_PR_NONE;
+    int32_t PowerNotify = OPOS_PN_DISABLED;
+    bool ReaderOnline = false;  // the reader is open (PowerState while notifying)
 
     bool CapISO = false;
     bool CapJISOne = false;

@@ -30,9 +30,9 @@ NumberRead ReadNumberProperty(const PropertyBlock& props, int32_t index, const S
         case PIDX_AutoDisable: read.value = props.AutoDisable; break;
         case PIDX_BinaryConversion: read.value = props.BinaryConversion; break;
         case PIDX_DataCount: read.value = shared.dataCount; break;
-        case PIDX_PowerNotify: read.value = OPOS_PN_DISABLED; break;
-        case PIDX_PowerState: read.value = OPOS_PS_UNKNOWN; break;
-        case PIDX_CapPowerReporting: read.value = OPOS_PR_NONE; break;
+        case PIDX_PowerNotify: read.value = props.PowerNotify; break;
+        case PIDX_PowerState: read.value = PowerState(props); break;
+        case PIDX_CapPowerReporting: read.value = props.CapPowerReporting; break;
         case PIDX_CapStatisticsReporting: read.value = props.CapStatisticsReporting; break;
         case PIDX_CapUpdateStatistics: read.value = props.CapUpdateStatistics; break;
         case PIDX_CapCompareFirmwareVersion: read.value = props.CapCompareFirmwareVersion; read.resultCode = OPOS_E_ILLEGAL; break;
@@ -84,6 +84,15 @@ NumberWrite WriteNumberProperty(PropertyBlock& props, int32_t index, int32_t num
             props.DataEventEnabled = flag;
             return NumberWrite::DataEventEnabled;
         case PIDX_FreezeEvents: return NumberWrite::FreezeEvents;
+        case PIDX_PowerNotify:
+            // Without power reporting the write is ignored, as for any read-only property.
+            if (props.CapPowerReporting == OPOS_PR_NONE) break;
+            if (props.DeviceEnabled || (number != OPOS_PN_DISABLED && number != OPOS_PN_ENABLED)) {
+                props.ResultCode = OPOS_E_ILLEGAL;
+                break;
+            }
+            props.PowerNotify = number;
+            break;
         case PIDX_AutoDisable: props.AutoDisable = flag; break;
         case PIDX_BinaryConversion: props.BinaryConversion = flag; break;
         case PIDXMsr_DecodeData: props.DecodeData = flag; break;
@@ -120,6 +129,17 @@ NumberWrite WriteNumberProperty(PropertyBlock& props, int32_t index, int32_t num
         default: break;  // read-only, capability or unknown: ignored
     }
     return NumberWrite::Done;
+}
+
+int32_t PowerState(const PropertyBlock& props) {
+    if (props.CapPowerReporting == OPOS_PR_NONE || !props.DeviceEnabled || props.PowerNotify != OPOS_PN_ENABLED) {
+        return OPOS_PS_UNKNOWN;
+    }
+    return props.ReaderOnline ? OPOS_PS_ONLINE : OPOS_PS_OFF_OFFLINE;
+}
+
+bool NotifiesPower(const PropertyBlock& props) {
+    return props.CapPowerReporting != OPOS_PR_NONE && props.PowerNotify == OPOS_PN_ENABLED;
 }
 
 std::string_view ReadStringProperty(const PropertyBlock& props, int32_t index) {

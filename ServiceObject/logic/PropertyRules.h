@@ -48,6 +48,13 @@ enum class NumberWrite {
 // rules to the block (a refused value sets ResultCode 106).
 NumberWrite WriteNumberProperty(PropertyBlock& props, int32_t index, int32_t number);
 
+// PowerState: unknown without power reporting, while disabled or while not
+// notifying; otherwise online while the reader is open and off-offline while
+// it is missing.
+int32_t PowerState(const PropertyBlock& props);
+// Power reporting is on and the application asked for status updates.
+bool NotifiesPower(const PropertyBlock& props);
+
 // The text of a string property; empty for an unknown index.
 std::string_view ReadStringProperty(const PropertyBlock& props, int32_t index);
 // Strings are never stored; WriteCardType refuses with 106.

@@ -95,6 +95,11 @@ bool LoadRegistryValues(RegistryView& registry, std::string_view deviceName, Dev
     Text<16> traceLevel;
     if (ReadRegistryLDNValue(*key, "TraceLevel", traceLevel)) config.traceLevel = std::atoi(traceLevel.c_str());
     ReadRegistryLDNValue(*key, "TraceFile", config.traceFile);
+    // Only a REG_DWORD 1 turns power reporting on; any other value keeps the
+    // behaviour of a device key without it.
+    RegistryValue power;
+    config.powerReporting = key->QueryValue("PowerReporting", power) && power.type == RegistryValueType::Dword &&
+                            power.number == 1;
     return true;
 }
 

@@ -34,6 +34,7 @@ struct DeviceConfig {
     Text<96> deviceName;
     int32_t traceLevel = 0;  // "TraceLevel": 0 off .. 3
     Text<300> traceFile;     // "TraceFile": empty for the default file
+    bool powerReporting = false;  // "PowerReporting" REG_DWORD 1: standard power reporting
 };
 
 // Rebuilds the alias table from the MSR key: values whose data begins with a

@@ -43,6 +43,11 @@ public:
     bool WaitFor(std::chrono::milliseconds timeout) {
         return lock_.changed_.wait_for(held_, timeout) == std::cv_status::no_timeout;
     }
+    // False when `timeout` passed and `ready` still does not hold.
+    template <typename Predicate>
+    bool WaitFor(std::chrono::milliseconds timeout, Predicate ready) {
+        return lock_.changed_.wait_for(held_, timeout, ready);
+    }
     void NotifyAll() { lock_.changed_.notify_all(); }
 
 private:

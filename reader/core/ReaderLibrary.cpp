@@ -146,8 +146,10 @@ void ReaderLibrary::ReadThreadProc(OpenReader* reader) {
         if (status == ReadStatus::Completed) {
             failedInARow = 0;
             HandleAsyncInputReport(reader, transferred);
-            // Decoded (or dropped): the raw report is not kept.
+            // Decoded (or dropped): the raw report is not kept, nor what the
+            // decoder and the callbacks left in the vector registers.
             norvik::SecureWipe(reader->reportBuffer, readLength);
+            norvik::WipeVectorRegisters();
         } else if (status == ReadStatus::OtherError && ++failedInARow < kFailedReadsMeaningRemoval) {
             // A passing error: the next read is issued.
         } else {

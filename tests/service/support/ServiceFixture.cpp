@@ -45,6 +45,7 @@ ServiceObjectCore& ServiceTest::NewInstance(Clock* customClock) {
     environment.claims = &claims;
     environment.clock = customClock ? customClock : &clock;
     environment.trace = tracePlatform;
+    environment.readerPollMilliseconds = 2;  // a lost reader is looked for without real waits
     instances_.push_back(std::make_unique<ServiceObjectCore>(WithPlatformDefaults(environment)));
     return *instances_.back();
 }

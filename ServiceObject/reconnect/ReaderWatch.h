@@ -1,0 +1,61 @@
+// Owns: the thread that watches for a lost reader's return, and its stop flag.
+// Threads: the reader's read thread starts it (a removal), application threads
+//       start and stop it (enable, disable, close); it runs on its own thread.
+// Lock: the process lock; every member takes its guard. The watch lets go of
+//       the lock while it asks for the reader.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "sync/ProcessLock.h"
+
+namespace norvik {
+
+// What the watch asks of the instance layer.
+class ReaderReturn {
+public:
+    // With the lock held: the reader is still missing and wanted back.
+    virtual bool ReaderMissing(ProcessGuard& guard) = 0;
+    // Without the lock: one try at opening the reader again (bounded).
+    virtual void TryReopen() = 0;
+
+protected:
+    ~ReaderReturn() = default;
+};
+
+class ReaderWatch {
+public:
+    ReaderWatch() = default;
+    ReaderWatch(const ReaderWatch&) = delete;
+    ReaderWatch& operator=(const ReaderWatch&) = delete;
+
+    // Starts watching unless a watch runs: every `interval` (and at once when
+    // stopped) the watch asks `target` whether the reader is missing, and if
+    // so lets it try to reopen. The watch ends once the reader is back.
+    void Start(ProcessGuard& guard, ReaderReturn& target, std::chrono::milliseconds interval);
+    // Ends the watch at once and waits for its thread, which may be inside
+    // one try to reopen. Returns at once on the watch's own thread.
+    void Stop(ProcessGuard& guard);
+    bool Running(const ProcessGuard&) const { return watch_ != nullptr && !watch_->finished; }
+
+private:
+    struct Watch {
+        std::thread thread;
+        ReaderReturn* target = nullptr;
+        std::chrono::milliseconds interval{0};
+        bool stop = false;
+        bool finished = false;  // past its last step: joining returns at once
+    };
+    static void Run(Watch* self, ProcessLock& lock);
+    // Joins a watch that has ended or been told to stop, with the lock let go of.
+    void Retire(ProcessGuard& guard);
+
+    std::unique_ptr<Watch> watch_;
+};
+
+// The process's own: one reader per process, so one watch.
+ReaderWatch& ProcessReaderWatch();
+
+}  // namespace norvik
