@@ -42,6 +42,11 @@ struct ReaderSource {
         if (!virtualReader) return VorlexSimSetFeatureReply(reply, static_cast<int>(length)) == 0;
         return Tool(std::string("feature-reply ") + hex);
     }
+    bool Unplug() const { return virtualReader ? Tool("unplug") : VorlexSimDetach() == 0; }
+    bool Replug(const char* model, unsigned short productId, unsigned short inputLength) const {
+        if (!virtualReader) return VorlexSimAttach(VORLEX_VENDOR_ID, productId, inputLength, 64) == 0;
+        return Tool(std::string("plug ") + model);
+    }
     void Done() const {
         if (virtualReader) Tool("unplug all");
     }
@@ -63,7 +68,7 @@ bool Step(MsrControl& msr, const char* what, long result) {
     return result == 0;
 }
 
-bool OpenClaimEnable(MsrControl& msr, const char* alias) {
+bool OpenClaimEnable(MsrControl& msr, const char* alias, bool powerNotify = false) {
     if (!Step(msr, (std::string("Open \"") + alias + "\"").c_str(), msr.Open(alias))) {
         return false;
     }
@@ -73,6 +78,11 @@ bool OpenClaimEnable(MsrControl& msr, const char* alias) {
     std::printf("    %-32s %ld\n", "ServiceObjectVersion", msr.Number(DISPID_NORVIKMSR_SERVICEOBJECTVERSION));
     if (!Step(msr, "ClaimDevice(1000)", msr.Method(DISPID_NORVIKMSR_CLAIMDEVICE, {MsrControl::Long(1000)}))) {
         return false;
+    }
+    if (powerNotify) {
+        std::printf("    %-32s %ld\n", "CapPowerReporting", msr.Number(DISPID_NORVIKMSR_CAPPOWERREPORTING));
+        msr.SetNumber(DISPID_NORVIKMSR_POWERNOTIFY, 1);
+        if (!Step(msr, "PowerNotify = 1", msr.Number(DISPID_NORVIKMSR_RESULTCODE))) return false;
     }
     msr.SetFlag(DISPID_NORVIKMSR_DEVICEENABLED, true);
     if (!Step(msr, "DeviceEnabled = true", msr.Number(DISPID_NORVIKMSR_RESULTCODE))) return false;
@@ -154,16 +164,40 @@ bool BasicReaderSession(MsrControl& msr, const ReaderSource& reader) {
     return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
 }
 
-bool SecureReaderSession(MsrControl& msr, const ReaderSource& reader) {
-    std::printf("\n2. Encrypting swipe reader, logical device \"SecureLaneMSR\"\n");
-    if (!reader.Attach("secure-swipe", VORLEX_PID_SECURE_SWIPE, 887)) return false;
-    if (!OpenClaimEnable(msr, "SecureLaneMSR")) return false;
-    std::printf("\n  Swipe: a bank card, encrypted by the reader\n");
-    if (!reader.Swipe("%B5500005555555559^SMITH/ANNA M^2711201987654321?",
-                      ";5500005555555559=27112019876543210?", 0) ||
-        !ShowDataEvent(msr, true)) {
+bool WaitForStatus(MsrControl& msr, long expected, const char* meaning) {
+    Event event;
+    if (!msr.Events().WaitFor(DISPID_NORVIKMSR_STATUSUPDATEEVENT, event, 15000) || event.numbers.empty()) {
+        std::printf("  no StatusUpdateEvent arrived\n");
         return false;
     }
+    std::printf("  StatusUpdateEvent %ld (%s)\n", event.numbers[0], meaning);
+    return event.numbers[0] == expected;
+}
+
+bool SwipeSecureCard(MsrControl& msr, const ReaderSource& reader) {
+    return reader.Swipe("%B5500005555555559^SMITH/ANNA M^2711201987654321?",
+                        ";5500005555555559=27112019876543210?", 0) &&
+           ShowDataEvent(msr, true);
+}
+
+// This lane's device key has "PowerReporting" 1: the reader is unplugged and
+// plugged back in while the device stays enabled, and the application is told.
+bool SecureReaderSession(MsrControl& msr, const ReaderSource& reader) {
+    std::printf("\n2. Encrypting swipe reader, logical device \"SecureLaneMSR\" (power reporting on)\n");
+    if (!reader.Attach("secure-swipe", VORLEX_PID_SECURE_SWIPE, 887)) return false;
+    if (!OpenClaimEnable(msr, "SecureLaneMSR", true)) return false;
+    std::printf("\n  Swipe: a bank card, encrypted by the reader\n");
+    if (!SwipeSecureCard(msr, reader)) return false;
+
+    std::printf("\n  Unplug the reader (the application does nothing)\n");
+    if (!reader.Unplug() || !WaitForStatus(msr, 2004, "off or offline: the reader is gone")) return false;
+    std::printf("  Plug it back in (no disable, no enable)\n");
+    if (!reader.Replug("secure-swipe", VORLEX_PID_SECURE_SWIPE, 887) ||
+        !WaitForStatus(msr, 2001, "online: the reader is back")) {
+        return false;
+    }
+    std::printf("  Swipe again: the same enabled device reads\n");
+    if (!SwipeSecureCard(msr, reader)) return false;
     return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
 }
 

@@ -48,12 +48,14 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   echo "$headline"
   echo "Registering NorvikMSRSO.dll and the OPOS device keys (install.cmd), the MSR control object,"
   echo "and two logical device names: FrontCounterMSR -> Norvik_MSR-1, SecureLaneMSR -> Norvik_MSR-2"
+  echo "(Norvik_MSR-2 with PowerReporting 1: it reports power and reconnects a reader plugged back in)"
   msr="HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\MSR"
   bits=; [ "$arch" = win64 ] && bits=64
   wine cmd /c install.cmd $bits >/dev/null 2>&1 &&
     wine regsvr32 /s NorvikMSRControl.dll >/dev/null 2>&1 &&
     wine reg add "$msr" /v FrontCounterMSR /d Norvik_MSR-1 /f >/dev/null 2>&1 &&
     wine reg add "$msr" /v SecureLaneMSR /d Norvik_MSR-2 /f >/dev/null 2>&1 &&
+    wine reg add "$msr\\Norvik_MSR-2" /v PowerReporting /t REG_DWORD /d 1 /f >/dev/null 2>&1 &&
     echo || { echo "registration failed"; exit 1; }
   # The virtual reader: install its driver first, or say why not and stop.
   if [ -n "$4" ]; then

@@ -102,6 +102,12 @@ public:
             handler_->OnErrorEvent(resultCode, extended, locus, responseRef);
             return S_OK;
         }
+        case CMsr1::DISPID_StatusUpdateEvent: {
+            long status = 0;
+            if (params->cArgs < 1 || !Argument(params, 0, status)) return DISP_E_BADPARAMCOUNT;
+            handler_->OnStatusUpdateEvent(status);
+            return S_OK;
+        }
         default:
             return S_OK;  // the other events are of no interest here
         }
@@ -324,5 +330,28 @@ void CMsr1::SetDeviceEnabled(bool enabled) { PutBool(DISPID_DeviceEnabled, enabl
 void CMsr1::SetDataEventEnabled(bool enabled) { PutBool(DISPID_DataEventEnabled, enabled); }
 long CMsr1::GetResultCode() { return GetLong(DISPID_ResultCode, OPOS_E_NOSERVICE); }
 long CMsr1::GetResultCodeExtended() { return GetLong(DISPID_ResultCodeExtended, 0); }
+
+DISPID CMsr1::IdOf(const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    if (!control_) return id;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    if (FAILED(control_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) id = DISPID_UNKNOWN;
+    return id;
+}
+
+long CMsr1::GetNamedLong(const wchar_t* name, long fallback) {
+    const DISPID id = IdOf(name);
+    return id == DISPID_UNKNOWN ? fallback : GetLong(id, fallback);
+}
+
+void CMsr1::SetPowerNotify(long value) {
+    const DISPID id = IdOf(L"PowerNotify");
+    if (id == DISPID_UNKNOWN) return;
+    VARIANT argument;
+    ::VariantInit(&argument);
+    V_VT(&argument) = VT_I4;
+    V_I4(&argument) = value;
+    Invoke(id, DISPATCH_PROPERTYPUT, &argument, 1, nullptr);
+}
 
 }  // namespace swipebench

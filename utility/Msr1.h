@@ -23,6 +23,8 @@ public:
     // `errorResponse` is the control's by-reference argument.
     virtual void OnErrorEvent(long resultCode, long resultCodeExtended, long errorLocus,
                               long* errorResponse) = 0;
+    // A power state change (2001 online, 2004 off or offline) while PowerNotify is on.
+    virtual void OnStatusUpdateEvent(long status) = 0;
 
 protected:
     ~IMsrEventHandler() = default;
@@ -97,6 +99,10 @@ public:
     std::wstring GetAdditionalSecurityInformation() {
         return GetString(DISPID_AdditionalSecurityInformation);
     }
+    // Power reporting, by member name: controls differ in these identifiers.
+    long GetCapPowerReporting() { return GetNamedLong(L"CapPowerReporting", 0); }
+    long GetPowerState() { return GetNamedLong(L"PowerState", 2000); }
+    void SetPowerNotify(long value);
 
 private:
     HRESULT Invoke(DISPID id, WORD flags, VARIANT* arguments, UINT count, VARIANT* result);
@@ -104,6 +110,8 @@ private:
     long GetLong(DISPID id, long fallback);
     void PutBool(DISPID id, bool value);
     std::wstring GetString(DISPID id);
+    DISPID IdOf(const wchar_t* name);  // DISPID_UNKNOWN when the control has no such member
+    long GetNamedLong(const wchar_t* name, long fallback);
     HRESULT ConnectSink(IMsrEventHandler* handler);
 
     ComPtr<IDispatch> control_;

@@ -18,6 +18,10 @@ namespace {
 const char kSelectLdn[] = "Select a LDN";
 const char kAddLdn[] = "Add a LDN";
 constexpr long kClaimTimeout = 1000;  // milliseconds
+constexpr long kPowerOnline = 2001;   // OPOS_PS_ONLINE
+constexpr long kPowerOffline = 2004;  // OPOS_PS_OFF_OFFLINE
+const char kReaderUnplugged[] = "Reader unplugged: waiting for it";
+const char kReaderBack[] = "Reader back online";
 
 const int kDataFields[] = {IDC_TRACK1,           IDC_TRACK2,           IDC_TRACK3,
                            IDC_TRACK1_ENCRYPTED, IDC_TRACK2_ENCRYPTED, IDC_TRACK3_ENCRYPTED,
@@ -193,6 +197,9 @@ void CSwipeBenchDlg::OnLdnSelChange() {
         ReportFailedStep("Claim", true);
         return;
     }
+    // Where the service object reports power, the status line follows the reader.
+    const bool powerReporting = msr_.GetCapPowerReporting() != 0;
+    if (powerReporting) msr_.SetPowerNotify(1);
     msr_.SetDeviceEnabled(true);
     if (msr_.GetResultCode() != 0) {
         ReportFailedStep("DeviceEnabled", false);
@@ -201,6 +208,10 @@ void CSwipeBenchDlg::OnLdnSelChange() {
     msr_.SetDataEventEnabled(true);
     if (msr_.GetResultCode() != 0) {
         ReportFailedStep("DataEventEnabled", false);
+        return;
+    }
+    if (powerReporting && msr_.GetPowerState() == kPowerOffline) {
+        SetStatus(FormatText("MSR Device '%s' %s", name.c_str(), kReaderUnplugged));
         return;
     }
     SetStatus(FormatText("MSR Device '%s' idle, ready to swipe card...", name.c_str()));
@@ -254,6 +265,14 @@ void CSwipeBenchDlg::OnDataEvent(long) {
     msr_.SetDataEventEnabled(true);
     SetStatus(FormatText("MSR Device '%s' card read Successful, ready to swipe card...",
                          selectedName_.c_str()));
+}
+
+void CSwipeBenchDlg::OnStatusUpdateEvent(long status) {
+    if (status == kPowerOffline) {
+        SetStatus(FormatText("MSR Device '%s' %s", selectedName_.c_str(), kReaderUnplugged));
+    } else if (status == kPowerOnline) {
+        SetStatus(FormatText("MSR Device '%s' %s, ready to swipe card...", selectedName_.c_str(), kReaderBack));
+    }
 }
 
 void CSwipeBenchDlg::OnErrorEvent(long resultCode, long resultCodeExtended, long errorLocus,

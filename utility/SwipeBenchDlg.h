@@ -28,6 +28,7 @@ private:
     void OnDestroy();
 
     void OnDataEvent(long status) override;
+    void OnStatusUpdateEvent(long status) override;
     void OnErrorEvent(long resultCode, long resultCodeExtended, long errorLocus,
                       long* errorResponse) override;
 

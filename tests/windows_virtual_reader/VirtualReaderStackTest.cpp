@@ -78,6 +78,25 @@ protected:
         bus_.UnplugAll();
     }
 
+    static void SetPowerReporting(DWORD value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDeviceKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+        ::RegSetValueExA(key, "PowerReporting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+        ::RegCloseKey(key);
+    }
+    long StatusUpdate() {
+        const Event event = Wait(DISPID_NORVIKMSR_STATUSUPDATEEVENT);
+        return event.numbers.empty() ? -1 : event.numbers[0];
+    }
+    void SwipeForData() {
+        msr_.SetFlag(DISPID_NORVIKMSR_DATAEVENTENABLED, true);
+        ASSERT_EQ(vr::testing::RunTool("swipe \"%B4111111111111111^DOE/JOHN Q^2512101123456789?\" "
+                                       "\";4111111111111111=25121011234567890?\" \"\""),
+                  0);
+        Wait(DISPID_NORVIKMSR_DATAEVENT);
+        EXPECT_EQ(msr_.Text(DISPID_NORVIKMSR_ACCOUNTNUMBER), "4111111111111111");
+    }
+
     Event Wait(DISPID id) {
         Event event{};
         EXPECT_TRUE(msr_.Events().WaitFor(id, event, 10000)) << "event " << id;
@@ -122,5 +141,42 @@ TEST_F(VirtualReaderStackTest, ClaimEnableSwipeErrorAndUnplug) {
     EXPECT_EQ(msr_.Text(DISPID_NORVIKMSR_CHECKHEALTHTEXT), "MSR CheckHealth INTERNAL: No Hardware");
     EXPECT_EQ(msr_.Method(DISPID_NORVIKMSR_CLOSE), 0);
 }
+
+// Power reporting on: the application never disables or enables again, and
+// is told of each change; with the reader there at enable, or plugged later.
+class PowerReportingStackTest : public VirtualReaderStackTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PowerReportingStackTest, AReaderPluggedBackInReadsAgainAndTheApplicationIsTold) {
+    const bool presentAtEnable = GetParam();
+    SetPowerReporting(1);
+    if (presentAtEnable) bus_.Plug("basic-swipe");
+    ASSERT_EQ(msr_.Open(kAlias), 0);
+    ASSERT_EQ(msr_.Method(DISPID_NORVIKMSR_CLAIMDEVICE, {MsrControl::Long(1000)}), 0);
+    EXPECT_EQ(msr_.Number(DISPID_NORVIKMSR_CAPPOWERREPORTING), 1);
+    msr_.SetNumber(DISPID_NORVIKMSR_POWERNOTIFY, 1);
+    msr_.SetFlag(DISPID_NORVIKMSR_DEVICEENABLED, true);
+    ASSERT_EQ(msr_.Number(DISPID_NORVIKMSR_RESULTCODE), 0);
+    if (!presentAtEnable) {
+        EXPECT_EQ(StatusUpdate(), 2004);
+        bus_.Plug("basic-swipe");
+        EXPECT_EQ(StatusUpdate(), 2001);
+    }
+    EXPECT_EQ(msr_.Number(DISPID_NORVIKMSR_POWERSTATE), 2001);
+    SwipeForData();
+
+    ASSERT_EQ(vr::testing::RunTool("unplug"), 0);
+    EXPECT_EQ(StatusUpdate(), 2004);
+    EXPECT_EQ(msr_.Number(DISPID_NORVIKMSR_POWERSTATE), 2004);
+    bus_.Plug("basic-swipe");
+    EXPECT_EQ(StatusUpdate(), 2001);
+    EXPECT_EQ(msr_.Number(DISPID_NORVIKMSR_STATE), 2);
+    SwipeForData();
+    EXPECT_EQ(msr_.Method(DISPID_NORVIKMSR_CLOSE), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReaderAtEnable, PowerReportingStackTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Present" : "Absent";
+                         });
 
 }  // namespace
