@@ -1,5 +1,8 @@
 # Sourced by the tools: project-local Wine prefixes with a persistent wineserver.
 #   wine_arch_available win32|win64 can this host run that prefix? (else prints why)
+#   wine_arch_mode      win32|win64 native or emulated (tools/host.sh)
+#   wine_drivers_available win32|win64 can kernel-mode drivers (the virtual
+#                       reader's) run in that prefix? (else prints why)
 #   wine_prefix_start   win32|win64 create/boot the prefix and keep its wineserver up
 #   wine_prefix_stop    win32|win64 stop that wineserver
 #   wine ..., winepath ...          run through the loader of the current prefix
@@ -15,10 +18,21 @@ wine_prefix_path() { echo "$NORVIK_WINE_ROOT/wineprefix-$1"; }
 # even for a 64-bit prefix, and that loader cannot start on a 64-bit-only
 # host. Each prefix therefore names its own loader; WINELOADER makes Wine
 # start the processes it spawns (wineboot, services, regsvr32) the same way.
+#
+# Where the host runs 32-bit code only through emulation (tools/host.sh), a
+# 32-bit prefix starts from the emulated sysroot's loader, with that sysroot
+# as qemu's library prefix, and uses the host's own 64-bit wineserver (the
+# same Wine version). Nothing is ever put at /usr/lib/wine/wine: 64-bit Wine
+# looks there for its 32-bit half.
 wine_loader() {
   case "$1" in
     win64) echo /usr/lib/wine/wine64 ;;
-    *) echo /usr/lib/wine/wine ;;
+    *)
+      if norvik_host_32bit_emulated; then
+        echo "$NORVIK_EMULATION_DIR/sysroot/usr/lib/wine/wine"
+      else
+        echo /usr/lib/wine/wine
+      fi ;;
   esac
 }
 
@@ -29,6 +43,21 @@ wine_arch_available() {
   return 1
 }
 
+wine_arch_mode() {
+  if [ "$1" = win32 ] && norvik_host_32bit_emulated; then echo emulated; else echo native; fi
+}
+
+# Kernel-mode drivers run in winedevice.exe; in a 32-bit prefix that is
+# emulated code handling device I/O, and in the 64-bit prefix a 32-bit client
+# needs the 32-bit loader at /usr/lib/wine/wine, which an emulating host lacks.
+wine_drivers_available() {
+  wine_arch_available "$1" || return 1
+  if norvik_host_32bit_emulated; then
+    echo "needs native 32-bit code"
+    return 1
+  fi
+}
+
 wine_env() {
   export WINEARCH=$1
   export WINEPREFIX
@@ -37,9 +66,21 @@ wine_env() {
   WINELOADER=$(wine_loader "$1")
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ "$(wine_arch_mode "$1")" = emulated ]; then
+    export QEMU_LD_PREFIX=$NORVIK_EMULATION_DIR/sysroot WINESERVER=/usr/lib/wine/wineserver64
+  else
+    unset QEMU_LD_PREFIX WINESERVER
+  fi
 }
 
-wine() { "${WINELOADER:-$(wine_loader "${WINEARCH:-win32}")}" "$@"; }
+# 32-bit programs start where the host runs them (norvik_exec_32bit: in a
+# throwaway namespace when emulation is forced on a capable host); every
+# process Wine spawns from there inherits that.
+wine() {
+  local loader=${WINELOADER:-$(wine_loader "${WINEARCH:-win32}")}
+  if [ "${WINEARCH:-win32}" = win32 ]; then norvik_exec_32bit "$loader" "$@"; else "$loader" "$@"; fi
+}
+wineserver() { "${WINESERVER:-/usr/bin/wineserver}" "$@"; }
 # Debian's winepath, wineboot and the like start through /usr/bin/wine too.
 winepath() { wine winepath.exe "$@"; }
 
