@@ -127,19 +127,26 @@ norvik_binfmt_rule() {
 # Can this kernel give a throwaway namespace a binfmt_misc of its own?
 norvik_sandbox_works() {
   command -v unshare >/dev/null || return 1
-  NORVIK_EMULATION_SANDBOX=1 NORVIK_EMULATION_SANDBOX_INSIDE= \
-    norvik_exec_32bit sh -c 'exit 0' 2>/dev/null
+  NORVIK_EMULATION_SANDBOX_INSIDE= norvik_sandbox_exec bash -c \
+    'source "$1/tools/host.sh"; norvik_probe_32bit; [ $? = 43 ]' _ "$NORVIK_ROOT" 2>/dev/null
 }
 
 norvik_exec_32bit() {
+  [ -n "${NORVIK_EMULATION_SANDBOX_INSIDE:-}" ] || norvik_host_32bit_decide
   if [ "${NORVIK_EMULATION_SANDBOX:-}" = 1 ] && [ -z "${NORVIK_EMULATION_SANDBOX_INSIDE:-}" ]; then
-    NORVIK_EMULATION_SANDBOX_INSIDE=1 NORVIK_BINFMT_RULE=$(norvik_binfmt_rule norvik-i386) \
-      unshare --user --map-root-user --mount --propagation private sh -c '
-        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
-          printf "%s" "$NORVIK_BINFMT_RULE" >/proc/sys/fs/binfmt_misc/register || exit 126
-        unset NORVIK_BINFMT_RULE
-        exec "$@"' sh "$@"
+    norvik_sandbox_exec "$@"
   else
     "$@"
   fi
+}
+
+# CMD in a new user and mount namespace whose own binfmt_misc hands i386
+# programs to our qemu-i386; what CMD starts stays in there.
+norvik_sandbox_exec() {
+  NORVIK_EMULATION_SANDBOX_INSIDE=1 NORVIK_BINFMT_RULE=$(norvik_binfmt_rule norvik-i386) \
+    unshare --user --map-root-user --mount --propagation private sh -c '
+      mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
+        printf "%s" "$NORVIK_BINFMT_RULE" >/proc/sys/fs/binfmt_misc/register || exit 126
+      unset NORVIK_BINFMT_RULE
+      exec "$@"' sh "$@"
 }

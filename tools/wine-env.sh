@@ -3,6 +3,7 @@
 #   wine_arch_mode      win32|win64 native or emulated (tools/host.sh)
 #   wine_drivers_available win32|win64 can kernel-mode drivers (the virtual
 #                       reader's) run in that prefix? (else prints why)
+#   wine_wow64_available can 32-bit programs run in the 64-bit prefix? (else prints why)
 #   wine_prefix_start   win32|win64 create/boot the prefix and keep its wineserver up
 #   wine_prefix_stop    win32|win64 stop that wineserver
 #   wine ..., winepath ...          run through the loader of the current prefix
@@ -47,11 +48,16 @@ wine_arch_mode() {
   if [ "$1" = win32 ] && norvik_host_32bit_emulated; then echo emulated; else echo native; fi
 }
 
-# Kernel-mode drivers run in winedevice.exe; in a 32-bit prefix that is
-# emulated code handling device I/O, and in the 64-bit prefix a 32-bit client
-# needs the 32-bit loader at /usr/lib/wine/wine, which an emulating host lacks.
-wine_drivers_available() {
-  wine_arch_available "$1" || return 1
+# Kernel-mode drivers run in winedevice.exe, emulated in a 32-bit prefix
+# where the host emulates; the virtual reader's pass there too.
+wine_drivers_available() { wine_arch_available "$1"; }
+
+# 64-bit Wine starts the 32-bit programs of its prefix from
+# /usr/lib/wine/wine, and on a host that emulates i386 nothing may be there
+# (64-bit Wine would then run its 32-bit half through the emulator for every
+# prefix, and Debian's launcher would pick it even for 64-bit programs).
+wine_wow64_available() {
+  wine_arch_available win32 || return 1
   if norvik_host_32bit_emulated; then
     echo "needs native 32-bit code"
     return 1
@@ -59,6 +65,7 @@ wine_drivers_available() {
 }
 
 wine_env() {
+  norvik_host_32bit_decide  # here, not in the subshells below, so that it is kept
   export WINEARCH=$1
   export WINEPREFIX
   WINEPREFIX=$(wine_prefix_path "$1")
