@@ -272,7 +272,7 @@ else
   check "the archive is named after the product version" test "$(basename "$ZIP")" = "NorvikMSR-$VERSION.zip"
   # The 32-bit half (WoW64: SysWOW64's regsvr32, the 32-bit registry view, a
   # 32-bit application) runs only where the host runs 32-bit code natively.
-  local wow64=0 wow64_reason
+  wow64=0 wow64_reason=
   wow64_reason=$(wine_wow64_available) && wow64=1
   echo "--- install"
   if [ "$wow64" = 1 ]; then
