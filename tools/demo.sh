@@ -20,6 +20,7 @@ bash tools/setup-debian.sh
 if norvik_host_runs_32bit; then
   arch=win32 toolchain=cmake/mingw-i686.cmake
   headline="32-bit session"
+  norvik_host_32bit_emulated && headline="32-bit session (emulated: qemu-i386)"
 else
   arch=win64 toolchain=cmake/mingw-x86_64.cmake
   headline="64-bit session: $(norvik_host_32bit_reason)"

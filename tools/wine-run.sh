@@ -6,4 +6,4 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 arch=$1; shift
 wine_env "$arch"
-exec "$WINELOADER" "$@"
+wine "$@"

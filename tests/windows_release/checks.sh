@@ -6,9 +6,9 @@ check() {  # check DESCRIPTION COMMAND...
   shift
   if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
 }
-skip() {  # skip PART: not run on this host, and why
-  local reason
-  reason=$(norvik_host_32bit_reason)
+skip() {  # skip PART [REASON]: not run on this host, and why (default: the host's reason)
+  local reason=${2:-}
+  [ -n "$reason" ] || reason=$(norvik_host_32bit_reason)
   echo "  SKIP  $1: $reason"
   [ -z "${NORVIK_SKIP_LOG:-}" ] || echo "release: $1: $reason" >>"$NORVIK_SKIP_LOG"
 }

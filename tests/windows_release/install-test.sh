@@ -271,9 +271,9 @@ else
     test "$(version_line 2)" = "$expected_versions"
   check "the archive is named after the product version" test "$(basename "$ZIP")" = "NorvikMSR-$VERSION.zip"
   # The 32-bit half (WoW64: SysWOW64's regsvr32, the 32-bit registry view, a
-  # 32-bit application) runs only where the host runs 32-bit code.
-  wow64=0
-  runs_32bit && wow64=1
+  # 32-bit application) runs only where the host runs 32-bit code natively.
+  wow64=0 wow64_reason=
+  wow64_reason=$(wine_wow64_available) && wow64=1
   echo "--- install"
   if [ "$wow64" = 1 ]; then
     (cd "$dir/x86" && wine cmd /c install.cmd >/dev/null 2>&1)
@@ -310,7 +310,8 @@ else
   if [ "$wow64" = 1 ]; then
     session "32-bit on 64-bit Windows" "$WIN32_DIR/bin/SwipeSession.exe" "$x86_win" PosApp32
   else
-    skip "32-bit on 64-bit Windows (x86 install through SysWOW64, 32-bit registry view, 32-bit session)"
+    skip "32-bit on 64-bit Windows (x86 install through SysWOW64, 32-bit registry view, 32-bit session)" \
+      "$wow64_reason"
   fi
   (cd "$WORK" && WINEPATH="$x64_win" wine "$example.x64.exe" 2>/dev/null | tr -d '\r' >"$example.x64.txt")
   check "the x64 C example prints what the guide shows" diff -u docs/examples/vorlex_example.out "$example.x64.txt"

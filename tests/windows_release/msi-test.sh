@@ -220,6 +220,8 @@ for s in ${MSI_SCENARIOS:-x86-win32 x86-wow64 x64}; do
     x86-win32 | x86-wow64)
       if ! norvik_host_runs_32bit; then
         skip "the x86 package ($s: install, session, upgrade and removal need 32-bit code)"
+      elif [ "$s" = x86-wow64 ] && ! wow64_reason=$(wine_wow64_available); then
+        skip "the x86 package ($s: install, session, upgrade and removal)" "$wow64_reason"
       elif [ "$s" = x86-win32 ]; then
         scenario x86-win32 win32 x86 "" "$WIN32_DIR"
       else
