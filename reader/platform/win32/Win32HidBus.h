@@ -2,22 +2,30 @@
 // class and the HID class driver's calls on an opened interface.
 #pragma once
 
+#include <windows.h>
+
 #include <memory>
 
 #include "core/HidTransport.h"
 
 namespace vorlex::win32 {
 
+// The one call in which a device's read thread sleeps: an alertable wait on
+// `handle` (WaitForSingleObjectEx). Tests pass their own to count the waits.
+using AlertableWait = DWORD (*)(HANDLE handle, DWORD milliseconds);
+
 // Enumeration: an interface whose device path cannot be read is still listed,
 // with an empty path, so that detection skips it when opening fails and goes
 // on with the next one.
-// Devices: Read() issues one overlapped ReadFileEx at a time and waits for it
-// alertably in slices of 10 ms; when it returns, no read is left in flight.
+// Devices: Read() issues one overlapped ReadFileEx at a time, into the
+// caller's buffer, and waits alertably with no timeout until its completion
+// routine has run or the device is stopped; when it returns, no read is left
+// in flight. An idle reader's read thread does not wake at all.
 // Close() cancels the I/O of the handle before closing it and waits for a
 // feature transfer that is under way on another thread.
 // Removal: a read completing with 1167 (Windows), 5 (Wine's deleted device)
 // or 55, and a ReadFileEx that fails while the handle is still ours, report
 // DeviceNotConnected; Stopped comes only after Stop() or Close().
-std::unique_ptr<HidBus> CreateWin32HidBus();
+std::unique_ptr<HidBus> CreateWin32HidBus(AlertableWait wait = nullptr);
 
 }  // namespace vorlex::win32
