@@ -53,26 +53,42 @@ public:
     }
 
     ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) override {
+        // Reading ends with the first ending, which ReadReports() then returns.
+        struct OneReport final : ReportSink {
+            size_t& transferred;
+            explicit OneReport(size_t& t) : transferred(t) {}
+            bool Take(ReadStatus, size_t bytes) override {
+                transferred = bytes;
+                return false;
+            }
+        } one(transferred);
         transferred = 0;
+        return ReadReports(buffer, length, one);
+    }
+
+    ReadStatus ReadReports(uint8_t* buffer, size_t length, ReportSink& sink) override {
         // A stop asked for earlier holds for every later read.
         if (stopRequested_.load()) return ReadStatus::Stopped;
+        if (length > std::numeric_limits<DWORD>::max()) return ReadStatus::DeviceNotConnected;
+        buffer_ = buffer;
+        length_ = static_cast<DWORD>(length);
+        sink_ = &sink;
+        ending_ = ReadStatus::Completed;  // reading goes on
         // A read that cannot be issued on a handle we still hold means the
         // device is gone (Wine fails ReadFileEx at once after an unplug).
-        if (!IssueRead(buffer, length)) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
+        if (!IssueRead()) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
 
-        // Asleep until there is work: the completion routine runs inside this
-        // wait and ends it, so the report is handed on as soon as it returns;
-        // the stop event is the only other thing that ends it.
+        // Asleep until there is work: the completion routine hands each
+        // report to the sink and issues the next read, inside this wait; the
+        // wait returns when reading has ended there, or for the stop event.
         for (;;) {
             const DWORD woken = wait_(stopEvent_.get(), INFINITE);
             if (woken == WAIT_IO_COMPLETION) {
-                if (readPending_) continue;  // some other APC of this thread
-                if (lastStatus_ != ReadStatus::Completed && EndedByUs()) return ReadStatus::Stopped;
-                transferred = std::min<size_t>(lastBytes_, length);
-                return lastStatus_;
+                if (readPending_) continue;  // the next read is in flight, or another APC ran
+                return ending_;
             }
             // The stop event, or a failed wait.
-            AbandonRead(buffer);
+            AbandonRead();
             return ReadStatus::Stopped;
         }
     }
@@ -114,14 +130,12 @@ private:
 
     // The report lands in the caller's buffer directly: no copy of the card
     // data stays behind in the device.
-    bool IssueRead(uint8_t* buffer, size_t length) {
-        if (length > std::numeric_limits<DWORD>::max()) return false;
+    bool IssueRead() {
         request_.overlapped = OVERLAPPED{};
         lastBytes_ = 0;
         std::shared_lock lock(handleLock_);
         if (!file_) return false;
-        if (!::ReadFileEx(file_.get(), buffer, static_cast<DWORD>(length), &request_.overlapped,
-                          &Win32HidDevice::OnReadCompleted)) {
+        if (!::ReadFileEx(file_.get(), buffer_, length_, &request_.overlapped, &Win32HidDevice::OnReadCompleted)) {
             return false;
         }
         readPending_ = true;
@@ -132,9 +146,29 @@ private:
         reinterpret_cast<ReadRequest*>(overlapped)->device->CompleteRead(error, bytesTransferred);
     }
 
-    // Runs on the read thread inside one of its alertable waits.
+    // Runs on the read thread inside one of its alertable waits: hands the
+    // ending to the sink and issues the next read, as long as reading goes on.
     void CompleteRead(DWORD error, DWORD bytesTransferred) {
         lastBytes_ = bytesTransferred;
+        readPending_ = false;
+        if (abandoning_) return;  // a stop came first: nothing is handed out
+        ReadStatus status = ReadingEnding(error);
+        if (status != ReadStatus::Completed && EndedByUs()) {
+            ending_ = ReadStatus::Stopped;
+            return;
+        }
+        if (!sink_->Take(status, std::min<DWORD>(bytesTransferred, length_))) {
+            ending_ = status;
+            return;
+        }
+        if (stopRequested_.load()) {
+            ending_ = ReadStatus::Stopped;
+        } else if (!IssueRead()) {
+            ending_ = EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
+        }
+    }
+
+    ReadStatus ReadingEnding(DWORD error) {
         DWORD resultBytes = 0;
         BOOL succeeded;
         DWORD resultError = ERROR_SUCCESS;
@@ -144,13 +178,9 @@ private:
             succeeded = ::GetOverlappedResult(file_.get(), &request_.overlapped, &resultBytes, FALSE);
             if (!succeeded) resultError = ::GetLastError();
         }
-        if (succeeded && error == ERROR_SUCCESS) {
-            lastStatus_ = ReadStatus::Completed;
-        } else {
-            lastStatus_ = MeansRemoval(error != ERROR_SUCCESS ? error : resultError) ? ReadStatus::DeviceNotConnected
-                                                                                     : ReadStatus::OtherError;
-        }
-        readPending_ = false;
+        if (succeeded && error == ERROR_SUCCESS) return ReadStatus::Completed;
+        return MeansRemoval(error != ERROR_SUCCESS ? error : resultError) ? ReadStatus::DeviceNotConnected
+                                                                          : ReadStatus::OtherError;
     }
 
     // Errors with which a read of an unplugged device completes: Windows
@@ -172,14 +202,16 @@ private:
     // later alertable wait of this thread, nor touch the request or the
     // buffer afterwards. A report that made it in before the cancel is not
     // handed out, and not left in the buffer either.
-    void AbandonRead(uint8_t* buffer) {
+    void AbandonRead() {
         if (!readPending_) return;
+        abandoning_ = true;
         {
             std::shared_lock lock(handleLock_);
             if (file_) ::CancelIoEx(file_.get(), &request_.overlapped);
         }
         while (readPending_) ::SleepEx(INFINITE, TRUE);
-        if (lastBytes_ > 0) norvik::SecureWipe(buffer, lastBytes_);
+        abandoning_ = false;
+        if (lastBytes_ > 0) norvik::SecureWipe(buffer_, lastBytes_);
     }
 
     // Close() against every other use of the handle.
@@ -189,11 +221,15 @@ private:
     std::atomic<bool> stopRequested_{false};
     const AlertableWait wait_;
 
-    // Read-thread state: used by Read() and by the completion routine, which
-    // runs only inside Read()'s alertable waits on the same thread.
+    // Read-thread state: used by ReadReports() and by the completion routine,
+    // which runs only inside ReadReports()'s alertable waits on the same thread.
     ReadRequest request_;
+    uint8_t* buffer_ = nullptr;
+    DWORD length_ = 0;
+    ReportSink* sink_ = nullptr;
     bool readPending_ = false;
-    ReadStatus lastStatus_ = ReadStatus::Stopped;
+    bool abandoning_ = false;
+    ReadStatus ending_ = ReadStatus::Completed;  // Completed: reading goes on
     DWORD lastBytes_ = 0;
 };
 
