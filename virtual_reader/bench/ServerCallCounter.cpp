@@ -1,6 +1,7 @@
 #include "ServerCallCounter.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 namespace bench {
@@ -8,9 +9,20 @@ namespace {
 
 constexpr int kThreadSlots = 64;
 
+enum Function {
+    kWaitForSingleObject, kWaitForSingleObjectEx, kWaitForMultipleObjects, kWaitForMultipleObjectsEx,
+    kSignalObjectAndWait, kSleepEx, kSleep, kSetEvent, kResetEvent, kReleaseSemaphore, kReleaseMutex,
+    kReadFileEx, kReadFile, kCancelIoEx, kDeviceIoControl, kFunctionCount
+};
+const char* const kFunctionNames[kFunctionCount] = {
+    "WaitForSingleObject", "WaitForSingleObjectEx", "WaitForMultipleObjects", "WaitForMultipleObjectsEx",
+    "SignalObjectAndWait", "SleepEx", "Sleep", "SetEvent", "ResetEvent", "ReleaseSemaphore", "ReleaseMutex",
+    "ReadFileEx", "ReadFile", "CancelIoEx", "DeviceIoControl"};
+
 struct Slot {
     std::atomic<DWORD> thread{0};
     std::atomic<uint64_t> waits{0}, timeouts{0}, ioCompletions{0}, signals{0}, io{0};
+    std::atomic<uint64_t> calls[kFunctionCount] = {};
 };
 Slot g_slots[kThreadSlots];
 
@@ -27,9 +39,10 @@ Slot* SlotOfThisThread() {
 
 enum class Kind { Wait, Signal, Io };
 
-void Record(Kind kind, DWORD result = 0, bool timedOut = false) {
+void Record(Function function, Kind kind, DWORD result = 0, bool timedOut = false) {
     Slot* slot = SlotOfThisThread();
     if (slot == nullptr) return;
+    ++slot->calls[function];
     switch (kind) {
         case Kind::Wait:
             ++slot->waits;
@@ -41,12 +54,20 @@ void Record(Kind kind, DWORD result = 0, bool timedOut = false) {
     }
 }
 
-// One counting stand-in per function; `Real` holds where the import pointed before.
+// The function itself, from kernel32's exports: not through an import slot
+// of our own, which may be redirected too.
+template <typename Function>
+Function Kernel32(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
+}
+
+// One counting stand-in per function.
 #define NORVIK_COUNTED(name, Ret, params, args, kind, timedOutIf)        \
-    decltype(&::name) g_real##name = &::name;                           \
+    decltype(&::name) g_real##name = Kernel32<decltype(&::name)>(#name); \
     Ret WINAPI Counted##name params {                                   \
         const Ret result = g_real##name args;                           \
-        Record(kind, static_cast<DWORD>(result), timedOutIf);           \
+        Record(k##name, kind, static_cast<DWORD>(result), timedOutIf);  \
         return result;                                                  \
     }
 
@@ -75,10 +96,10 @@ NORVIK_COUNTED(DeviceIoControl, BOOL,
 #undef NORVIK_COUNTED
 
 // Sleep returns nothing: every return of a sleep of zero or more is its timeout.
-decltype(&::Sleep) g_realSleep = &::Sleep;
+decltype(&::Sleep) g_realSleep = Kernel32<decltype(&::Sleep)>("Sleep");
 VOID WINAPI CountedSleep(DWORD ms) {
     g_realSleep(ms);
-    Record(Kind::Wait, 0, ms != INFINITE);
+    Record(kSleep, Kind::Wait, 0, ms != INFINITE);
 }
 
 struct Redirect {
@@ -150,5 +171,54 @@ ServerCalls ServerCallsOf(DWORD threadId) {
     }
     return sum;
 }
+
+std::string ServerCallsByFunction(DWORD threadId, const uint64_t (&earlier)[kServerCallFunctions], double per) {
+    std::string text;
+    for (const Slot& slot : g_slots) {
+        if (slot.thread.load(std::memory_order_acquire) != threadId) continue;
+        for (int f = 0; f < kFunctionCount; ++f) {
+            const uint64_t count = slot.calls[f] - earlier[f];
+            if (count == 0) continue;
+            char item[64];
+            std::snprintf(item, sizeof item, "%s%s %.2f", text.empty() ? "" : ", ", kFunctionNames[f],
+                          double(count) / per);
+            text += item;
+        }
+    }
+    return text.empty() ? "none" : text;
+}
+
+void ServerCallsByFunctionSnapshot(DWORD threadId, uint64_t (&counts)[kServerCallFunctions]) {
+    for (uint64_t& count : counts) count = 0;
+    for (const Slot& slot : g_slots) {
+        if (slot.thread.load(std::memory_order_acquire) != threadId) continue;
+        for (int f = 0; f < kFunctionCount; ++f) counts[f] = slot.calls[f];
+    }
+}
+
+void ForgetServerCalls() {
+    for (Slot& slot : g_slots) {
+        slot.waits = slot.timeouts = slot.ioCompletions = slot.signals = slot.io = 0;
+        for (auto& count : slot.calls) count = 0;
+        slot.thread = 0;
+    }
+}
+
+DWORD BusiestThreadExcept(DWORD a, DWORD b) {
+    DWORD busiest = 0;
+    uint64_t most = 0;
+    for (const Slot& slot : g_slots) {
+        const DWORD owner = slot.thread.load(std::memory_order_acquire);
+        if (owner == 0 || owner == a || owner == b) continue;
+        const uint64_t total = slot.waits + slot.signals + slot.io;
+        if (total > most) {
+            most = total;
+            busiest = owner;
+        }
+    }
+    return busiest;
+}
+
+static_assert(kServerCallFunctions == kFunctionCount, "one count per redirected function");
 
 }  // namespace bench

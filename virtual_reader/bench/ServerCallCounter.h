@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 namespace bench {
 
@@ -24,5 +25,16 @@ struct ServerCalls {
 bool CountServerCalls(HMODULE module);
 // Calls made on thread `threadId` so far (0: on every thread).
 ServerCalls ServerCallsOf(DWORD threadId);
+
+// Starts counting afresh; only while the counted threads are idle.
+void ForgetServerCalls();
+// The thread, other than `a` and `b`, that made the most calls so far.
+DWORD BusiestThreadExcept(DWORD a, DWORD b);
+
+// The same per function, for finding out which call it is.
+constexpr int kServerCallFunctions = 15;
+void ServerCallsByFunctionSnapshot(DWORD threadId, uint64_t (&counts)[kServerCallFunctions]);
+// "SetEvent 1.00, ..." since `earlier`, divided by `per`.
+std::string ServerCallsByFunction(DWORD threadId, const uint64_t (&earlier)[kServerCallFunctions], double per);
 
 }  // namespace bench

@@ -17,10 +17,12 @@ using AlertableWait = DWORD (*)(HANDLE handle, DWORD milliseconds);
 // Enumeration: an interface whose device path cannot be read is still listed,
 // with an empty path, so that detection skips it when opening fails and goes
 // on with the next one.
-// Devices: Read() issues one overlapped ReadFileEx at a time, into the
-// caller's buffer, and waits alertably with no timeout until its completion
-// routine has run or the device is stopped; when it returns, no read is left
-// in flight. An idle reader's read thread does not wake at all.
+// Devices: ReadReports() issues one overlapped ReadFileEx at a time, into the
+// caller's buffer, and waits alertably with no timeout; the completion
+// routine hands the ending to the sink and issues the next read, so an idle
+// reader's read thread never wakes and a report costs no wake-up beyond its
+// completion. Only a stop (or the end of reading) returns; then no read is
+// left in flight. Read() is one round of the same.
 // Close() cancels the I/O of the handle before closing it and waits for a
 // feature transfer that is under way on another thread.
 // Removal: a read completing with 1167 (Windows), 5 (Wine's deleted device)
