@@ -31,9 +31,18 @@ enum class ReadStatus {
     Stopped,             // Stop() or Close() was called
 };
 
+// Takes each ending of a read as ReadReports() sees it, on the read thread.
+class ReportSink {
+public:
+    virtual ~ReportSink() = default;
+    // A report (Completed: `transferred` bytes in the buffer) or a failure
+    // other than a stop. True: read the next report; false: stop reading.
+    virtual bool Take(ReadStatus status, size_t transferred) = 0;
+};
+
 // One opened HID interface.
 //
-// Concurrency: Read() runs on the read thread only. Stop() and Close() may be
+// Concurrency: Read() and ReadReports() run on the read thread only. Stop() and Close() may be
 // called from any thread, also while Read() blocks, and make it return.
 // SetFeature()/GetFeature() run on the command sender's thread while a read is
 // pending. Ownership: the object outlives every call into it.
@@ -42,8 +51,19 @@ public:
     virtual ~HidDevice() = default;
     virtual bool GetAttributes(HidAttributes& attributes) = 0;
     virtual CapsResult GetCaps(HidCaps& caps) = 0;
-    // Blocks until one report arrives or the device stops.
+    // Blocks until one report arrives in `buffer` or the device stops.
     virtual ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) = 0;
+    // Reads one report at a time into `buffer` and hands each ending to
+    // `sink` before the next read is issued, until the sink says no or the
+    // device stops; returns the last ending. A transport whose reads complete
+    // in a callback of their own hands the report on from there.
+    virtual ReadStatus ReadReports(uint8_t* buffer, size_t length, ReportSink& sink) {
+        for (;;) {
+            size_t transferred = 0;
+            const ReadStatus status = Read(buffer, length, transferred);
+            if (status == ReadStatus::Stopped || !sink.Take(status, transferred)) return status;
+        }
+    }
     // Asks a pending or later Read() to return Stopped.
     virtual void Stop() = 0;
     // Closes the handle; a pending read ends.

@@ -137,29 +137,34 @@ bool ReaderLibrary::DetectDevice(HidBus& bus) {
 }
 
 void ReaderLibrary::ReadThreadProc(OpenReader* reader) {
-    // Reports longer than the buffer are never read past it (and never decoded).
-    const size_t readLength = std::min(reader->inputReportLength, kReportBufferSize);
-    int failedInARow = 0;
-    for (;;) {
-        size_t transferred = 0;
-        const ReadStatus status = reader->device->Read(reader->reportBuffer, readLength, transferred);
-        if (status == ReadStatus::Completed) {
-            failedInARow = 0;
-            HandleAsyncInputReport(reader, transferred);
-            // Decoded (or dropped): the raw report is not kept, nor what the
-            // decoder and the callbacks left in the vector registers.
-            norvik::SecureWipe(reader->reportBuffer, readLength);
-            norvik::WipeVectorRegisters();
-        } else if (status == ReadStatus::OtherError && ++failedInARow < kFailedReadsMeaningRemoval) {
-            // A passing error: the next read is issued.
-        } else {
-            // The thread ends only when the library released the reader; any
-            // other end of reading is the reader's removal, never a silent one.
-            HandleRemoval(reader);
-            return;
+    struct Sink final : ReportSink {
+        ReaderLibrary& library;
+        OpenReader* reader;
+        size_t readLength;
+        int failedInARow = 0;
+        Sink(ReaderLibrary& l, OpenReader* r, size_t length) : library(l), reader(r), readLength(length) {}
+
+        bool Take(ReadStatus status, size_t transferred) override {
+            if (status == ReadStatus::Completed) {
+                failedInARow = 0;
+                library.HandleAsyncInputReport(reader, transferred);
+                // Decoded (or dropped): the raw report is not kept, nor what the
+                // decoder and the callbacks left in the vector registers.
+                norvik::SecureWipe(reader->reportBuffer, readLength);
+                norvik::WipeVectorRegisters();
+            } else if (status != ReadStatus::OtherError || ++failedInARow >= kFailedReadsMeaningRemoval) {
+                return false;  // the reader is gone
+            }
+            // A report or a passing error: the next read is issued while the reader is ours.
+            return library.IsOpen(reader);
         }
-        if (!IsOpen(reader)) return;
-    }
+    };
+    // Reports longer than the buffer are never read past it (and never decoded).
+    Sink sink(*this, reader, std::min(reader->inputReportLength, kReportBufferSize));
+    reader->device->ReadReports(reader->reportBuffer, sink.readLength, sink);
+    // The thread ends only when the library released the reader; any other
+    // end of reading is the reader's removal, never a silent one.
+    HandleRemoval(reader);
 }
 
 void ReaderLibrary::HandleAsyncInputReport(OpenReader* reader, size_t byteCount) {

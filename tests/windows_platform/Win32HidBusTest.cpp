@@ -7,9 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "core/ReaderLibrary.h"
+#include "platform/win32/Win32HidBus.h"
 
 namespace vorlex {
 namespace {
@@ -248,6 +253,89 @@ TEST_F(Win32HidDeviceOnPipe, AHandleThatIsNoHidDeviceFailsEveryHidCall) {
     EXPECT_EQ(device_->GetCaps(caps), CapsResult::PreparsedDataFailed);
     size_t transferred = 0;
     EXPECT_EQ(device_->Read(report, sizeof report, transferred), ReadStatus::Stopped);
+}
+
+// The read thread's sleep, scripted: a wait with a timeout returns at once,
+// timed out, as if that much idle time had passed, and is counted; the stretch
+// of idle time is over after ten seconds' worth of them or at the first wait
+// with no timeout, which then really waits.
+struct ScriptedIdleWait {
+    static constexpr uint64_t kStretchMilliseconds = 10000;
+    static inline std::atomic<int> timedOut{0};
+    static inline std::atomic<uint64_t> elapsed{0};
+    static inline HANDLE stretchOver = nullptr;
+
+    static DWORD Wait(HANDLE handle, DWORD milliseconds) {
+        if (milliseconds != INFINITE && elapsed < kStretchMilliseconds) {
+            ++timedOut;
+            elapsed += std::max<DWORD>(milliseconds, 1);
+            if (elapsed >= kStretchMilliseconds) ::SetEvent(stretchOver);
+            return WAIT_TIMEOUT;
+        }
+        ::SetEvent(stretchOver);
+        return ::WaitForSingleObjectEx(handle, milliseconds, TRUE);
+    }
+};
+
+// A basic reader on a pipe: the Win32 device reads, the identity is ours.
+class PipeReaderBus final : public HidBus {
+public:
+    PipeReaderBus(std::string path, win32::AlertableWait wait) : path_(std::move(path)), bus_(win32::CreateWin32HidBus(wait)) {}
+    bool BeginEnumeration() override { return true; }
+    bool InterfacePath(size_t index, std::string& path) override {
+        path = path_;
+        return index == 0;
+    }
+    void EndEnumeration() override {}
+    std::unique_ptr<HidDevice> Open(const std::string& path) override {
+        auto device = bus_->Open(path);
+        return device ? std::make_unique<Identified>(std::move(device)) : nullptr;
+    }
+
+private:
+    class Identified final : public HidDevice {
+    public:
+        explicit Identified(std::unique_ptr<HidDevice> device) : device_(std::move(device)) {}
+        bool GetAttributes(HidAttributes& attributes) override {
+            attributes = {VORLEX_VENDOR_ID, VORLEX_PID_BASIC_SWIPE};
+            return true;
+        }
+        CapsResult GetCaps(HidCaps& caps) override {
+            caps = {338, 64};
+            return CapsResult::Ok;
+        }
+        ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) override {
+            return device_->Read(buffer, length, transferred);
+        }
+        void Stop() override { device_->Stop(); }
+        void Close() override { device_->Close(); }
+        bool SetFeature(const uint8_t* report, size_t length) override { return device_->SetFeature(report, length); }
+        bool GetFeature(uint8_t* report, size_t length) override { return device_->GetFeature(report, length); }
+
+    private:
+        std::unique_ptr<HidDevice> device_;
+    };
+
+    std::string path_;
+    std::unique_ptr<HidBus> bus_;
+};
+
+// An enabled reader with nobody swiping must cost nothing: the read thread
+// sleeps until a report or a stop, never for a slice of time.
+TEST(Win32ReadThread, AnOpenReaderWithoutReportsNeverWakesForATimeout) {
+    PipeServer server;
+    ASSERT_TRUE(server.Valid());
+    ScriptedIdleWait::stretchOver = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    PipeReaderBus bus(server.Name(), &ScriptedIdleWait::Wait);
+    ReaderLibrary library;
+    library.SetBus(&bus);
+    ASSERT_EQ(library.OpenDevice(), VORLEX_OK);
+    ASSERT_EQ(::WaitForSingleObject(ScriptedIdleWait::stretchOver, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(ScriptedIdleWait::timedOut, 0) << "after " << ScriptedIdleWait::elapsed << " ms of idle time";
+    EXPECT_EQ(library.DeviceState(), 1);
+    library.CloseDevice();  // ends the wait that has no timeout
+    EXPECT_EQ(library.DeviceState(), 0);
+    ::CloseHandle(ScriptedIdleWait::stretchOver);
 }
 
 }  // namespace

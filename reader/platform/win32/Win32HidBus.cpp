@@ -2,6 +2,7 @@
 #include "platform/win32/Win32HidBus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -9,17 +10,20 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "common/SecureWipe.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace vorlex::win32 {
 namespace {
 
-constexpr DWORD kWaitSliceMilliseconds = 10;
+DWORD SystemAlertableWait(HANDLE handle, DWORD milliseconds) {
+    return ::WaitForSingleObjectEx(handle, milliseconds, TRUE);
+}
 
 class Win32HidDevice final : public HidDevice {
 public:
-    Win32HidDevice(UniqueFile file, UniqueEvent stopEvent)
-        : file_(std::move(file)), stopEvent_(std::move(stopEvent)) {
+    Win32HidDevice(UniqueFile file, UniqueEvent stopEvent, AlertableWait wait)
+        : file_(std::move(file)), stopEvent_(std::move(stopEvent)), wait_(wait) {
         request_.device = this;
     }
 
@@ -49,26 +53,39 @@ public:
     }
 
     ReadStatus Read(uint8_t* buffer, size_t length, size_t& transferred) override {
+        // Reading ends with the first ending, which ReadReports() then returns.
+        struct OneReport final : ReportSink {
+            size_t& transferred;
+            explicit OneReport(size_t& t) : transferred(t) {}
+            bool Take(ReadStatus, size_t bytes) override {
+                transferred = bytes;
+                return false;
+            }
+        } one(transferred);
         transferred = 0;
+        return ReadReports(buffer, length, one);
+    }
+
+    ReadStatus ReadReports(uint8_t* buffer, size_t length, ReportSink& sink) override {
         // A stop asked for earlier holds for every later read.
-        if (::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return ReadStatus::Stopped;
-        if (!readDone_) {
-            readDone_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-            if (!readDone_) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
-        }
+        if (stopRequested_.load()) return ReadStatus::Stopped;
+        if (length > std::numeric_limits<DWORD>::max()) return ReadStatus::DeviceNotConnected;
+        buffer_ = buffer;
+        length_ = static_cast<DWORD>(length);
+        sink_ = &sink;
+        ending_ = ReadStatus::Completed;  // reading goes on
         // A read that cannot be issued on a handle we still hold means the
         // device is gone (Wine fails ReadFileEx at once after an unplug).
-        if (!IssueRead(length)) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
+        if (!IssueRead()) return EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
 
-        const HANDLE waitables[2] = {readDone_.get(), stopEvent_.get()};
+        // Asleep until there is work: the completion routine hands each
+        // report to the sink and issues the next read, inside this wait; the
+        // wait returns when reading has ended there, or for the stop event.
         for (;;) {
-            const DWORD woken = ::WaitForMultipleObjectsEx(2, waitables, FALSE, kWaitSliceMilliseconds, TRUE);
-            if (woken == WAIT_TIMEOUT || woken == WAIT_IO_COMPLETION) continue;
-            if (woken == WAIT_OBJECT_0) {  // only the completion routine signals it
-                if (lastStatus_ != ReadStatus::Completed && EndedByUs()) return ReadStatus::Stopped;
-                transferred = std::min<size_t>(lastBytes_, length);
-                if (transferred > 0) std::memcpy(buffer, readBuffer_.data(), transferred);
-                return lastStatus_;
+            const DWORD woken = wait_(stopEvent_.get(), INFINITE);
+            if (woken == WAIT_IO_COMPLETION) {
+                if (readPending_) continue;  // the next read is in flight, or another APC ran
+                return ending_;
             }
             // The stop event, or a failed wait.
             AbandonRead();
@@ -76,7 +93,11 @@ public:
         }
     }
 
-    void Stop() override { ::SetEvent(stopEvent_.get()); }
+    void Stop() override {
+        // The flag spares every read a look at the event; the event wakes a waiting one.
+        stopRequested_ = true;
+        ::SetEvent(stopEvent_.get());
+    }
 
     void Close() override {
         std::unique_lock lock(handleLock_);
@@ -107,16 +128,14 @@ private:
     };
     static_assert(offsetof(ReadRequest, overlapped) == 0, "the OVERLAPPED must lead the request");
 
-    bool IssueRead(size_t length) {
-        if (length > std::numeric_limits<DWORD>::max()) return false;
-        // Grows on first use only: no allocation per report.
-        if (readBuffer_.size() < length || readBuffer_.empty()) readBuffer_.resize(std::max<size_t>(length, 1));
+    // The report lands in the caller's buffer directly: no copy of the card
+    // data stays behind in the device.
+    bool IssueRead() {
         request_.overlapped = OVERLAPPED{};
-        request_.overlapped.hEvent = readDone_.get();
+        lastBytes_ = 0;
         std::shared_lock lock(handleLock_);
         if (!file_) return false;
-        if (!::ReadFileEx(file_.get(), readBuffer_.data(), static_cast<DWORD>(length), &request_.overlapped,
-                          &Win32HidDevice::OnReadCompleted)) {
+        if (!::ReadFileEx(file_.get(), buffer_, length_, &request_.overlapped, &Win32HidDevice::OnReadCompleted)) {
             return false;
         }
         readPending_ = true;
@@ -127,9 +146,29 @@ private:
         reinterpret_cast<ReadRequest*>(overlapped)->device->CompleteRead(error, bytesTransferred);
     }
 
-    // Runs on the read thread inside one of its alertable waits.
+    // Runs on the read thread inside one of its alertable waits: hands the
+    // ending to the sink and issues the next read, as long as reading goes on.
     void CompleteRead(DWORD error, DWORD bytesTransferred) {
         lastBytes_ = bytesTransferred;
+        readPending_ = false;
+        if (abandoning_) return;  // a stop came first: nothing is handed out
+        ReadStatus status = ReadingEnding(error);
+        if (status != ReadStatus::Completed && EndedByUs()) {
+            ending_ = ReadStatus::Stopped;
+            return;
+        }
+        if (!sink_->Take(status, std::min<DWORD>(bytesTransferred, length_))) {
+            ending_ = status;
+            return;
+        }
+        if (stopRequested_.load()) {
+            ending_ = ReadStatus::Stopped;
+        } else if (!IssueRead()) {
+            ending_ = EndedByUs() ? ReadStatus::Stopped : ReadStatus::DeviceNotConnected;
+        }
+    }
+
+    ReadStatus ReadingEnding(DWORD error) {
         DWORD resultBytes = 0;
         BOOL succeeded;
         DWORD resultError = ERROR_SUCCESS;
@@ -139,14 +178,9 @@ private:
             succeeded = ::GetOverlappedResult(file_.get(), &request_.overlapped, &resultBytes, FALSE);
             if (!succeeded) resultError = ::GetLastError();
         }
-        if (succeeded && error == ERROR_SUCCESS) {
-            lastStatus_ = ReadStatus::Completed;
-        } else {
-            lastStatus_ = MeansRemoval(error != ERROR_SUCCESS ? error : resultError) ? ReadStatus::DeviceNotConnected
-                                                                                     : ReadStatus::OtherError;
-        }
-        readPending_ = false;
-        ::SetEvent(request_.overlapped.hEvent);
+        if (succeeded && error == ERROR_SUCCESS) return ReadStatus::Completed;
+        return MeansRemoval(error != ERROR_SUCCESS ? error : resultError) ? ReadStatus::DeviceNotConnected
+                                                                          : ReadStatus::OtherError;
     }
 
     // Errors with which a read of an unplugged device completes: Windows
@@ -159,40 +193,50 @@ private:
 
     // Whether reading ends because this side stopped it or closed the handle.
     bool EndedByUs() {
-        if (::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return true;
+        if (stopRequested_.load()) return true;
         std::shared_lock lock(handleLock_);
         return !file_;
     }
 
     // Leaves no read in flight, so that its completion can never run in a
-    // later alertable wait of this thread, nor touch the request afterwards.
+    // later alertable wait of this thread, nor touch the request or the
+    // buffer afterwards. A report that made it in before the cancel is not
+    // handed out, and not left in the buffer either.
     void AbandonRead() {
         if (!readPending_) return;
+        abandoning_ = true;
         {
             std::shared_lock lock(handleLock_);
             if (file_) ::CancelIoEx(file_.get(), &request_.overlapped);
         }
         while (readPending_) ::SleepEx(INFINITE, TRUE);
-        ::ResetEvent(readDone_.get());
+        abandoning_ = false;
+        if (lastBytes_ > 0) norvik::SecureWipe(buffer_, lastBytes_);
     }
 
     // Close() against every other use of the handle.
     std::shared_mutex handleLock_;
     UniqueFile file_;
-    const UniqueEvent stopEvent_;
+    const UniqueEvent stopEvent_;  // manual reset: once stopped, every later wait ends at once
+    std::atomic<bool> stopRequested_{false};
+    const AlertableWait wait_;
 
-    // Read-thread state: used by Read() and by the completion routine, which
-    // runs only inside Read()'s alertable waits on the same thread.
-    UniqueEvent readDone_;
+    // Read-thread state: used by ReadReports() and by the completion routine,
+    // which runs only inside ReadReports()'s alertable waits on the same thread.
     ReadRequest request_;
-    std::vector<uint8_t> readBuffer_;
+    uint8_t* buffer_ = nullptr;
+    DWORD length_ = 0;
+    ReportSink* sink_ = nullptr;
     bool readPending_ = false;
-    ReadStatus lastStatus_ = ReadStatus::Stopped;
+    bool abandoning_ = false;
+    ReadStatus ending_ = ReadStatus::Completed;  // Completed: reading goes on
     DWORD lastBytes_ = 0;
 };
 
 class Win32HidBus final : public HidBus {
 public:
+    explicit Win32HidBus(AlertableWait wait) : wait_(wait) {}
+
     bool BeginEnumeration() override {
         ::HidD_GetHidGuid(&hidClass_);
         interfaces_.reset(::SetupDiGetClassDevsA(&hidClass_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
@@ -231,10 +275,11 @@ public:
         if (!file) return nullptr;
         UniqueEvent stopEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
         if (!stopEvent) return nullptr;
-        return std::make_unique<Win32HidDevice>(std::move(file), std::move(stopEvent));
+        return std::make_unique<Win32HidDevice>(std::move(file), std::move(stopEvent), wait_);
     }
 
 private:
+    const AlertableWait wait_;
     GUID hidClass_{};
     UniqueDeviceInfoSet interfaces_;
     std::vector<uint8_t> detailBuffer_;
@@ -242,6 +287,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HidBus> CreateWin32HidBus() { return std::make_unique<Win32HidBus>(); }
+std::unique_ptr<HidBus> CreateWin32HidBus(AlertableWait wait) {
+    return std::make_unique<Win32HidBus>(wait != nullptr ? wait : &SystemAlertableWait);
+}
 
 }  // namespace vorlex::win32
