@@ -19,12 +19,13 @@
 #include "VirtualReaderClient.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
-#include "card_input/ControlObject.h"
+#include "seams/ControlObject.h"
 #include "core/ModelTable.h"
-#include "framework/Clock.h"
-#include "framework/ServiceObjectCore.h"
-#include "platform/InMemoryClaimMemory.h"
-#include "platform/InMemoryRegistryView.h"
+#include "seams/Clock.h"
+#include "composition/DefaultEnvironment.h"
+#include "instance/ServiceObjectCore.h"
+#include "platform/memory/InMemoryClaimMemory.h"
+#include "platform/memory/InMemoryRegistryView.h"
 #include "sim/SwipeReportBuilder.h"
 
 namespace {
@@ -88,7 +89,7 @@ bool Run(const char* name, Swipe swipe) {
     norvik::ServiceObjectCore* servicePointer = nullptr;
     auto control = std::make_unique<RearmingControl>(servicePointer);
     RearmingControl& events = *control;
-    norvik::ServiceObjectCore service(norvik::ServiceEnvironment{&registry, &claims, &clock});
+    norvik::ServiceObjectCore service(norvik::WithPlatformDefaults({&registry, &claims, &clock}));
     servicePointer = &service;
     int32_t rc = -1;
     service.OpenService("MSR", "Norvik_MSR-1", std::move(control), &rc);
