@@ -135,7 +135,8 @@ TEST_F(PowerTest, StatusUpdatesWaitWhileFrozenAndNeverComeAfterClose) {
     ASSERT_TRUE(WaitUntil([&] { return Get(so, PIDX_PowerState) == OPOS_PS_ONLINE; }));
     EXPECT_TRUE(StatusUpdates().empty());
     Set(so, PIDX_FreezeEvents, 0);
-    EXPECT_EQ(StatusUpdates(), (std::vector<int32_t>{OPOS_PS_OFF_OFFLINE, OPOS_PS_ONLINE}));
+    // The held 2004 goes at once; the 2001 may still be on its way to the event thread.
+    EXPECT_TRUE(StatusesAre({OPOS_PS_OFF_OFFLINE, OPOS_PS_ONLINE}));
 
     Set(so, PIDX_FreezeEvents, 1);
     ASSERT_EQ(VorlexSimDetach(), 0);
