@@ -52,7 +52,11 @@ struct ReaderSource {
     }
     static bool Tool(const std::string& arguments) {
         const int code = vorlex::virtual_reader::RunControlTool(arguments);
-        if (code != 0) std::printf("  VirtualReader %s: exit code %d\n", arguments.c_str(), code);
+        if (code == vorlex::virtual_reader::kControlToolTimedOut) {
+            std::printf("  VirtualReader %s: did not end in time and was ended\n", arguments.c_str());
+        } else if (code != 0) {
+            std::printf("  VirtualReader %s: exit code %d\n", arguments.c_str(), code);
+        }
         return code == 0;
     }
 };

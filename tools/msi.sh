@@ -9,7 +9,8 @@
 #                          the release, e.g. 1.13.0.4 -> 1.13.4); the file name keeps the release's
 #
 # What wixl cannot express is added to the built package with msibuild: the
-# component conditions, the 64-bit registry searches, the Runtime feature's
+# component conditions, the 64-bit registry searches (the standard control's
+# class among them), the Runtime feature's
 # "cannot be absent" flag and the public properties passed to the server side.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -91,6 +92,7 @@ build_msi() {  # ARCH(x86|x64) BUILD_DIR
     -q "UPDATE Component SET Condition = 'LDN_BASIC $removing' WHERE Component = 'BasicAlias'" \
     -q "UPDATE Component SET Condition = 'LDN_SECURE $removing' WHERE Component = 'SecureAlias'" \
     -q "UPDATE Component SET Condition = '(INSTALL_CONTROL = \"1\" AND NOT STANDARD_CONTROL) $removing' WHERE Component = 'ControlObject'" \
+    -q "UPDATE Component SET Condition = '(INSTALL_CONTROL = \"1\" AND NOT STANDARD_CONTROL) $removing' WHERE Component = 'SharedControlKeys'" \
     -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Runtime'" \
     -q "UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN_BASIC;LDN_SECURE;INSTALL_CONTROL;STANDARD_CONTROL' WHERE Property = 'SecureCustomProperties'" ||
     fail "msibuild could not add the component conditions to $msi"

@@ -37,10 +37,11 @@ while [ $# -gt 0 ]; do
 done
 
 source "$here/host.sh"
-candidates="$root/build/*/bin/SwipeBench.exe"
-norvik_host_runs_32bit || candidates="$root/build/win64*/bin/SwipeBench.exe"
+# The newest build's copy; only the root is quoted, so that a space in it survives the glob.
+if norvik_host_runs_32bit; then candidates=("$root"/build/*/bin/SwipeBench.exe)
+else candidates=("$root"/build/win64*/bin/SwipeBench.exe); fi
 if [ -z "$exe" ]; then
-  exe=$(ls -t $candidates 2>/dev/null | head -n 1 || true)
+  exe=$(ls -t "${candidates[@]}" 2>/dev/null | head -n 1 || true)
 fi
 if [ -z "$exe" ] || [ ! -f "$exe" ]; then
   echo "swipebench.sh: SwipeBench.exe not found; build the Windows target SwipeBench first" >&2

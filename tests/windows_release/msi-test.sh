@@ -13,13 +13,16 @@
 #   4. uninstall: nothing of ours is left but the user's alias.
 #
 # Scenarios: the x86 package on 32-bit Windows (a 32-bit prefix) and on
-# 64-bit Windows (WoW64), and the x64 package on 64-bit Windows. On a host
-# that cannot run 32-bit code (tools/host.sh) the x86 scenarios are reported
-# as skipped, with the reason, in the output and in $NORVIK_SKIP_LOG.
+# 64-bit Windows (WoW64), the x64 package on 64-bit Windows, and both
+# packages side by side on 64-bit Windows, each removed while the other
+# stays. On a host that cannot run 32-bit code (tools/host.sh) the x86
+# scenarios and the side-by-side one (its x64 half alone is the x64
+# scenario) are reported as skipped, with the reason, in the output and in
+# $NORVIK_SKIP_LOG.
 #
 #   tests/windows_release/msi-test.sh [WIN32_BUILD_DIR [WIN64_BUILD_DIR]]
 #   MSI_TEST_DIR   work folder and Wine root, default build/msi-test (emptied first)
-#   MSI_SCENARIOS  e.g. "x64" or "x86-win32 x86-wow64 x64" (default: all three)
+#   MSI_SCENARIOS  e.g. "x64" or "x86-win32 x86-wow64 x64 side-by-side" (default: all four)
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$ROOT"
@@ -215,8 +218,72 @@ scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_
   wine_prefix_stop "$prefix"
 }
 
-for s in ${MSI_SCENARIOS:-x86-win32 x86-wow64 x64}; do
+# Both packages in one 64-bit prefix: removing either leaves the other's
+# applications working, and removing both leaves only the user's aliases.
+side_by_side() {
+  local logs=$WORK/logs-side-by-side view
+  local x86=$WORK/old/NorvikMSR-$VERSION-x86.msi x64=$WORK/old/NorvikMSR-$VERSION-x64.msi
+  local folder32='C:\Program Files (x86)\Norvik\NorvikMSR' folder64='C:\Program Files\Norvik\NorvikMSR'
+  local choices=(INSTALL_CONTROL=1 LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR)
+  mkdir -p "$logs"
+  echo
+  echo "=== side-by-side: fresh 64-bit prefix"
+  export NORVIK_WINE_ROOT=$WORK/wine-side-by-side
+  wine_prefix_start win64 >/dev/null 2>&1 || { echo "  FAIL  the prefix did not start"; failures=$((failures + 1)); return; }
+  check "msiexec /i $(basename "$x64") ${choices[*]}" \
+    msiexec_ok "$logs/install-x64.log" /i "$(winepath -w "$x64")" "${choices[@]}"
+  check "msiexec /i $(basename "$x86") ${choices[*]}" \
+    msiexec_ok "$logs/install-x86.log" /i "$(winepath -w "$x86")" "${choices[@]}"
+  for view in 32 64; do wine reg add "$msr" /v UserLaneMSR /d Norvik_MSR-2 /f /reg:$view >/dev/null 2>&1; done
+  session "side-by-side, 64-bit" "$WIN64_DIR/bin/SwipeSession.exe" "$folder64"
+  session "side-by-side, 32-bit" "$WIN32_DIR/bin/SwipeSession.exe" "$folder32"
+
+  echo "--- the x86 package removed"
+  check "msiexec /x $(basename "$x86")" msiexec_ok "$logs/uninstall-x86.log" /x "$(winepath -w "$x86")"
+  session "x64 alone, 64-bit" "$WIN64_DIR/bin/SwipeSession.exe" "$folder64"
+  # The type libraries' help folder, in a shared key, is the last installed package's.
+  check "the x64 package's registry is still the whole developer install's (but for the help folder)" \
+    diff -u <(grep -v '\\1.0\\helpdir|(default)' "$WORK/reference-x64.txt") <(dump 64 | grep -v '\\1.0\\helpdir|(default)')
+
+  echo "--- the x86 package again, the x64 package removed"
+  check "msiexec /i $(basename "$x86") ${choices[*]}" \
+    msiexec_ok "$logs/reinstall-x86.log" /i "$(winepath -w "$x86")" "${choices[@]}"
+  check "msiexec /x $(basename "$x64")" msiexec_ok "$logs/uninstall-x64.log" /x "$(winepath -w "$x64")"
+  session "x86 alone, 32-bit" "$WIN32_DIR/bin/SwipeSession.exe" "$folder32"
+  check "the x86 package's registry is still the whole developer install's (but for the help folder)" \
+    diff -u <(grep -v '\\1.0\\helpdir|(default)' "$WORK/reference-x86-wow64.txt") <(dump 32 | grep -v '\\1.0\\helpdir|(default)')
+
+  echo "--- both removed"
+  check "msiexec /x $(basename "$x86")" msiexec_ok "$logs/uninstall-x86-last.log" /x "$(winepath -w "$x86")"
+  # Windows keeps the ProgIDs, AppIDs and type library version keys once for
+  # both views; Wine 8 keeps a copy per view, and the copy of a package removed
+  # while the other still used the shared component stays there.
+  local left
+  left=$( (dump 32; dump 64) | LC_ALL=C sort -u)
+  check "no key or value of ours is left in either view, but Wine's per-view copies of the shared keys" \
+    test -z "$(echo "$left" | grep -v -e '^hkey_classes_root\\norvikmsr\.\(so\|control\)' -e '^hkey_classes_root\\appid\\' \
+               -e '^hkey_classes_root\\typelib\\{[0-9a-f-]*}\\1\.0\(\\flags\|\\helpdir\)\?|' | grep .)"
+  if [ -n "$left" ]; then
+    echo "  NOTE  shared keys left in one view (Wine keeps them per view; Windows shares them):"
+    echo "$left" | grep -v '|$' | sed 's/^/    left: /' | head -n 8
+  fi
+  check "the user's aliases stay in both views" \
+    test "$(value_of "$msr" UserLaneMSR 32)|$(value_of "$msr" UserLaneMSR 64)" = "Norvik_MSR-2|Norvik_MSR-2"
+  check "the remembered choices are gone from both views" \
+    eval "no_key 'HKLM\SOFTWARE\Norvik' 32 && no_key 'HKLM\SOFTWARE\Norvik' 64"
+  wine_prefix_stop win64
+}
+
+for s in ${MSI_SCENARIOS:-x86-win32 x86-wow64 x64 side-by-side}; do
   case $s in
+    side-by-side)
+      if ! norvik_host_runs_32bit; then
+        skip "both packages side by side (the x86 package's half needs 32-bit code; the x64 half alone is the x64 scenario)"
+      elif [ ! -f "$WORK/reference-x64.txt" ] || [ ! -f "$WORK/reference-x86-wow64.txt" ]; then
+        echo "side-by-side needs the x86-wow64 and x64 scenarios first"; failures=$((failures + 1))
+      else
+        side_by_side
+      fi ;;
     x86-win32 | x86-wow64)
       if ! norvik_host_runs_32bit; then
         skip "the x86 package ($s: install, session, upgrade and removal need 32-bit code)"

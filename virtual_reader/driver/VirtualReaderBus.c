@@ -7,9 +7,16 @@
  * get feature), the way a USB HID device's stack would.
  *
  * Locking: one lock, the I/O manager's cancel spin lock, guards the bus's
- * child list and every child's report queue, pending reads and feature
- * buffers. Requests are completed, devices created and deleted and PnP told
- * about changes only after it is released.
+ * child list, its gate for control requests, the control device's pointer to
+ * the bus, and every child's report queue, pending reads and feature buffers.
+ * Requests are completed, devices created and deleted and PnP told about
+ * changes only after it is released.
+ *
+ * Removal: an open handle keeps the control device alive after the bus is
+ * gone, so every control request passes the bus's gate. Removal closes the
+ * gate (the control device forgets the bus), waits for the requests inside
+ * to leave, and only then takes its snapshot of the children: no plug can
+ * add a child behind it, and no request reads a freed bus.
  */
 #include <ntifs.h>
 
@@ -68,11 +75,14 @@ struct VR_BUS {
     VR_CHILD* children[VR_MAX_DEVICES]; /* present children, in order of plugging */
     ULONG count;
     ULONG nextSerial;
+    ULONG activeRequests; /* control requests past the gate */
+    BOOLEAN removing;     /* the gate is closed */
+    KEVENT idle;          /* set when the last request leaves a closed gate */
 };
 
 typedef struct VR_CONTROL {
     VR_KIND kind;
-    VR_BUS* bus;
+    VR_BUS* bus; /* NULL once the bus is being removed: requests fail */
 } VR_CONTROL;
 
 static VR_BUS* g_bus;
@@ -385,11 +395,25 @@ static NTSTATUS ChildQueryId(VR_CHILD* child, IRP* irp) {
     return STATUS_SUCCESS;
 }
 
+/* A child removed by PnP but still plugged (disabled, or its driver updated)
+ * starts again: it reads again, and nothing from before its removal is delivered. */
+static void StartChild(VR_CHILD* child) {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    child->removed = FALSE;
+    child->queueHead = 0;
+    child->queueCount = 0;
+    IoReleaseCancelSpinLock(irql);
+}
+
 static NTSTATUS ChildPnp(VR_CHILD* child, IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status = irp->IoStatus.Status;
     switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
+        StartChild(child);
+        status = STATUS_SUCCESS;
+        break;
     case IRP_MN_QUERY_STOP_DEVICE:
     case IRP_MN_CANCEL_STOP_DEVICE:
     case IRP_MN_STOP_DEVICE:
@@ -614,14 +638,47 @@ static NTSTATUS ControlStatus(VR_BUS* bus, IRP* irp, ULONG outputLength, ULONG_P
     return STATUS_SUCCESS;
 }
 
+/* The bus a control request may use until it leaves, or NULL once removal has begun. */
+static VR_BUS* EnterBus(VR_CONTROL* control) {
+    VR_BUS* bus;
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    bus = control->bus;
+    if (bus != NULL) ++bus->activeRequests;
+    IoReleaseCancelSpinLock(irql);
+    return bus;
+}
+
+static void LeaveBus(VR_BUS* bus) {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    /* Signalled under the lock: once it is released the removal may free the bus. */
+    if (--bus->activeRequests == 0 && bus->removing) KeSetEvent(&bus->idle, IO_NO_INCREMENT, FALSE);
+    IoReleaseCancelSpinLock(irql);
+}
+
+/* Closes the gate and waits until no control request is inside. */
+static void CloseGate(VR_BUS* bus) {
+    BOOLEAN busy;
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    if (bus->control != NULL) ((VR_CONTROL*)bus->control->DeviceExtension)->bus = NULL;
+    bus->removing = TRUE;
+    busy = bus->activeRequests > 0;
+    IoReleaseCancelSpinLock(irql);
+    if (busy) KeWaitForSingleObject(&bus->idle, Executive, KernelMode, FALSE, NULL);
+}
+
 static NTSTATUS ControlRequest(VR_CONTROL* control, IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     const ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    VR_BUS* bus = control->bus;
+    VR_BUS* bus = EnterBus(control);
     ULONG_PTR written = 0;
     NTSTATUS status;
-    if (irp->AssociatedIrp.SystemBuffer == NULL && (inputLength > 0 || outputLength > 0)) {
+    if (bus == NULL) {
+        status = STATUS_DEVICE_REMOVED;
+    } else if (irp->AssociatedIrp.SystemBuffer == NULL && (inputLength > 0 || outputLength > 0)) {
         status = STATUS_INVALID_PARAMETER;
     } else {
         switch (stack->Parameters.DeviceIoControl.IoControlCode) {
@@ -634,6 +691,7 @@ static NTSTATUS ControlRequest(VR_CONTROL* control, IRP* irp) {
         default: status = STATUS_INVALID_DEVICE_REQUEST; break;
         }
     }
+    if (bus != NULL) LeaveBus(bus);
     CompleteRequest(irp, status, NT_SUCCESS(status) ? written : 0);
     return status;
 }
@@ -787,6 +845,7 @@ static NTSTATUS RemoveBus(VR_BUS* bus, IRP* irp) {
     ULONG i;
     KIRQL irql;
     NTSTATUS status;
+    CloseGate(bus);
     DeleteControlDevice(bus);
     IoAcquireCancelSpinLock(&irql);
     count = bus->count;
@@ -901,6 +960,7 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT* driver, DEVICE_OBJECT* pdo) {
     bus->kind = VR_KIND_BUS;
     bus->self = device;
     bus->pdo = pdo;
+    KeInitializeEvent(&bus->idle, NotificationEvent, FALSE);
     bus->lower = IoAttachDeviceToDeviceStack(device, pdo);
     if (bus->lower == NULL) {
         IoDeleteDevice(device);

@@ -49,9 +49,17 @@ struct ServiceHandleTraits {
 };
 using UniqueServiceHandle = norvik::win32::UniqueResource<ServiceHandleTraits>;
 
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type key) noexcept { ::RegCloseKey(key); }
+};
+using UniqueRegistryKey = norvik::win32::UniqueResource<RegistryKeyTraits>;
+
 std::string LastErrorText(const std::string& what) { return what + " failed with error " + std::to_string(::GetLastError()); }
 
-std::string ToolDirectory() {
+// The folder of the running program: the tool's, or the test's beside virtual-reader.
+std::string ProgramDirectory() {
     char path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string directory(path, length);
@@ -105,6 +113,21 @@ bool InfIsOurs(const std::string& path) {
     DWORD read = 0;
     ::ReadFile(file.get(), text, sizeof text - 1, &read, nullptr);
     return std::strstr(text, "VorlexVirtualReaderBus") != nullptr;
+}
+
+// Calls `action(fileName, path)` for every copy of our INF in %WINDIR%\inf
+// (SetupAPI names its copies oem<N>.inf) until it returns false.
+template <typename Action>
+void ForEachOurInfCopy(Action action) {
+    const std::string infDirectory = WindowsDirectory() + "\\inf\\";
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA((infDirectory + "*.inf").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string path = infDirectory + found.cFileName;
+        if (InfIsOurs(path) && !action(found.cFileName, path)) break;
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
 }
 
 }  // namespace
@@ -246,16 +269,73 @@ namespace {
 // Whether the system holds the INF copy through which PnP installs the
 // children's HID minidriver.
 bool InfInstalled() {
-    const std::string infDirectory = WindowsDirectory() + "\\inf\\";
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((infDirectory + "*.inf").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
     bool ours = false;
-    do {
-        ours = InfIsOurs(infDirectory + found.cFileName);
-    } while (!ours && ::FindNextFileA(search, &found));
-    ::FindClose(search);
+    ForEachOurInfCopy([&](const char*, const std::string&) {
+        ours = true;
+        return false;
+    });
     return ours;
+}
+
+// An uninstall that found a driver image loaded scheduled its deletion for the
+// next restart (under Wine: the next prefix start). Installing again cancels
+// that, or the restart would delete the driver just installed.
+void CancelPendingDeletionOfDriverFiles() {
+    UniqueRegistryKey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) {
+        return;
+    }
+    constexpr char kValue[] = "PendingFileRenameOperations";
+    DWORD type = 0;
+    DWORD size = 0;
+    if (::RegQueryValueExA(key.get(), kValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ) {
+        return;
+    }
+    std::vector<char> operations(size + 2, '\0');
+    if (::RegQueryValueExA(key.get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(operations.data()), &size) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    // Pairs of strings: source, then target (empty for a deletion).
+    std::string kept;
+    bool cancelled = false;
+    for (const char* source = operations.data(); *source;) {
+        const char* target = source + std::strlen(source) + 1;
+        const char* next = *target ? target + std::strlen(target) + 1 : target + 1;
+        bool ours = false;
+        for (const char* file : kDriverFiles) {
+            const size_t length = std::strlen(source);
+            const size_t name = std::strlen(file);
+            ours = ours || (*target == '\0' && length > name && source[length - name - 1] == '\\' &&
+                            _stricmp(source + length - name, file) == 0);
+        }
+        if (ours) {
+            cancelled = true;
+        } else {
+            kept.append(source, next - source);
+        }
+        source = next;
+    }
+    if (!cancelled) return;
+    if (kept.empty()) {
+        ::RegDeleteValueA(key.get(), kValue);
+    } else {
+        kept.push_back('\0');
+        ::RegSetValueExA(key.get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                         static_cast<DWORD>(kept.size()));
+    }
+}
+
+// Unplugs every device and waits until PnP has removed them. The control
+// handle is closed on return: an open handle would keep the bus driver loaded.
+void UnplugEverything() {
+    ControlDevice control;
+    if (control.Open() != Outcome::Ok) return;
+    std::vector<VR_DEVICE_INFO> devices;
+    control.Status(devices);
+    control.Unplug(VR_ALL_DEVICES);
+    for (const auto& device : devices) WaitForInterface(device, false, kTimeoutMilliseconds);
 }
 
 }  // namespace
@@ -264,7 +344,8 @@ Outcome Install(std::string& error) {
     // A running bus is not enough: after an uninstall under Wine the loaded
     // driver answers until the prefix stops, but its registration is gone.
     if (ControlDeviceAnswers() && InfInstalled()) return Outcome::Ok;
-    const std::string inf = ToolDirectory() + "\\" + kInfName;
+    CancelPendingDeletionOfDriverFiles();
+    const std::string inf = ProgramDirectory() + "\\" + kInfName;
     if (::GetFileAttributesA(inf.c_str()) == INVALID_FILE_ATTRIBUTES) {
         error = "cannot find " + inf;
         return Outcome::Failed;
@@ -323,13 +404,7 @@ Outcome Install(std::string& error) {
 
 Outcome Uninstall(std::string& error) {
     std::vector<std::string> leftovers;
-    ControlDevice control;
-    if (control.Open() == Outcome::Ok) {
-        std::vector<VR_DEVICE_INFO> devices;
-        control.Status(devices);
-        control.Unplug(VR_ALL_DEVICES);
-        for (const auto& device : devices) WaitForInterface(device, false, kTimeoutMilliseconds);
-    }
+    UnplugEverything();
     ForEachOurDevice([&](HDEVINFO set, SP_DEVINFO_DATA& info) {
         if (!::SetupDiCallClassInstaller(DIF_REMOVE, set, &info) && !::SetupDiRemoveDevice(set, &info)) {
             leftovers.push_back(LastErrorText("removing a device"));
@@ -346,21 +421,14 @@ Outcome Uninstall(std::string& error) {
             leftovers.push_back(LastErrorText(std::string("deleting service ") + name));
         }
     }
-    const std::string infDirectory = WindowsDirectory() + "\\inf\\";
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((infDirectory + "*.inf").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string path = infDirectory + found.cFileName;
-            if (!InfIsOurs(path)) continue;
-            if (!::SetupUninstallOEMInfA(found.cFileName, SUOI_FORCEDELETE, nullptr) && !::DeleteFileA(path.c_str())) {
-                leftovers.push_back(LastErrorText("deleting " + path));
-            }
-            const std::string pnf = path.substr(0, path.size() - 3) + "pnf";
-            ::DeleteFileA(pnf.c_str());
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
+    ForEachOurInfCopy([&](const char* fileName, const std::string& path) {
+        if (!::SetupUninstallOEMInfA(fileName, SUOI_FORCEDELETE, nullptr) && !::DeleteFileA(path.c_str())) {
+            leftovers.push_back(LastErrorText("deleting " + path));
+        }
+        const std::string pnf = path.substr(0, path.size() - 3) + "pnf";
+        ::DeleteFileA(pnf.c_str());
+        return true;
+    });
     for (const char* file : kDriverFiles) {
         const std::string path = SystemDirectory() + "\\drivers\\" + file;
         if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
@@ -375,12 +443,8 @@ Outcome Uninstall(std::string& error) {
     return Outcome::Failed;
 }
 
-int RunControlTool(const std::string& arguments) {
-    char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    folder = folder.substr(0, folder.find_last_of("\\/"));
-    std::string commandLine = "\"" + folder + "\\virtual-reader\\VirtualReader.exe\" " + arguments;
+int RunControlTool(const std::string& arguments, DWORD milliseconds) {
+    std::string commandLine = "\"" + ProgramDirectory() + "\\virtual-reader\\VirtualReader.exe\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -390,7 +454,12 @@ int RunControlTool(const std::string& arguments) {
     }
     norvik::win32::UniqueKernelHandle processHandle(process.hProcess);
     norvik::win32::UniqueKernelHandle threadHandle(process.hThread);
-    ::WaitForSingleObject(process.hProcess, 2 * kTimeoutMilliseconds + 10000);
+    if (::WaitForSingleObject(process.hProcess, milliseconds) != WAIT_OBJECT_0) {
+        // A hung tool must not linger and hold the control device.
+        ::TerminateProcess(process.hProcess, WAIT_TIMEOUT);
+        ::WaitForSingleObject(process.hProcess, kTimeoutMilliseconds);
+        return kControlToolTimedOut;
+    }
     DWORD code = 0;
     return ::GetExitCodeProcess(process.hProcess, &code) ? static_cast<int>(code) : -1;
 }

@@ -67,11 +67,17 @@ Outcome Install(std::string& error);
 Outcome Uninstall(std::string& error);
 
 constexpr DWORD kTimeoutMilliseconds = 10000;
+// How long RunControlTool waits: the tool's own waits and its start.
+constexpr DWORD kControlToolMilliseconds = 2 * kTimeoutMilliseconds + 10000;
+// RunControlTool's answer when the tool did not end in time (it is ended);
+// no exit code of the tool is negative.
+constexpr int kControlToolTimedOut = -2;
 
 // Runs the control tool VirtualReader.exe from the folder virtual-reader
 // beside the calling program with `arguments`; returns its exit code, -1
-// when it cannot be started. For programs that drive the virtual reader
-// through its command line, as tests outside this repository do.
-int RunControlTool(const std::string& arguments);
+// when it cannot be started, kControlToolTimedOut when it did not end within
+// `milliseconds` (then it is ended). For programs that drive the virtual
+// reader through its command line, as tests outside this repository do.
+int RunControlTool(const std::string& arguments, DWORD milliseconds = kControlToolMilliseconds);
 
 }  // namespace vorlex::virtual_reader
