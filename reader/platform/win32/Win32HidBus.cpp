@@ -9,6 +9,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "common/SecureWipe.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace vorlex::win32 {
@@ -68,6 +69,8 @@ public:
                 if (lastStatus_ != ReadStatus::Completed && EndedByUs()) return ReadStatus::Stopped;
                 transferred = std::min<size_t>(lastBytes_, length);
                 if (transferred > 0) std::memcpy(buffer, readBuffer_.data(), transferred);
+                // A report of the basic reader is clear text: no copy stays here.
+                norvik::SecureWipe(readBuffer_.data(), readBuffer_.size());
                 return lastStatus_;
             }
             // The stop event, or a failed wait.
@@ -75,6 +78,9 @@ public:
             return ReadStatus::Stopped;
         }
     }
+
+    // No read is in flight by now (Read() leaves none), so nothing writes the buffer.
+    ~Win32HidDevice() override { norvik::SecureWipe(readBuffer_.data(), readBuffer_.size()); }
 
     void Stop() override { ::SetEvent(stopEvent_.get()); }
 
