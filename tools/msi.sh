@@ -96,6 +96,13 @@ build_msi() {  # ARCH(x86|x64) BUILD_DIR
     -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Runtime'" \
     -q "UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN_BASIC;LDN_SECURE;INSTALL_CONTROL;STANDARD_CONTROL' WHERE Property = 'SecureCustomProperties'" ||
     fail "msibuild could not add the component conditions to $msi"
+  # The trace folder's descriptor: the one ServiceObject/platform/win32/
+  # Win32TracePlatform.cpp gives the folders it creates (kFolderDescriptor).
+  local trace_sddl='D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;AU)(A;OIIO;0x12008d;;;AU)(A;OIIO;FA;;;CO)(A;;0x1200ab;;;OW)'
+  msibuild "$msi" \
+    -q "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDL\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)" \
+    -q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDL\`) VALUES ('TraceFolderLock', 'TraceFolder', 'CreateFolder', '$trace_sddl')" ||
+    fail "msibuild could not add the trace folder's descriptor to $msi"
   if [ "$arch" = x64 ]; then  # every registry search of the x64 package looks in the 64-bit view
     msibuild "$msi" -q "UPDATE RegLocator SET Type = 18" || fail "msibuild could not set the 64-bit searches in $msi"
   fi

@@ -24,11 +24,13 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 // with it the code of the reader's running read thread, out of the process
 // (an instance destroyed while enabled leaves the reader open). Likewise
 // while an event thread that an instance let go of, inside a call to the
-// control object, has not finished.
+// control object, has not finished, or while a claim's release is being
+// retried in the background.
 STDAPI DllCanUnloadNow() {
     int32_t deviceState = 0;
     VorlexGetDeviceState(&deviceState);
     if (!CNorvikMSRSOModule::CanUnload() || deviceState != 0) return S_FALSE;
+    if (norvik::ServiceObjectCore::ClaimReleasesPending()) return S_FALSE;
     return norvik::ServiceObjectCore::EventThreadsRunning() ? S_FALSE : S_OK;
 }
 

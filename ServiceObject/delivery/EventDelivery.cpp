@@ -90,7 +90,7 @@ bool EventDelivery::SetFrozen(ProcessGuard&, bool freeze) {
 void EventDelivery::ResetFreezing(ProcessGuard&) {
     frozen_ = false;
     heldLast_ = -1;
-    for (FrozenEvent& entry : held_) entry.stringRef.clear();
+    for (FrozenEvent& entry : held_) SecureWipe(entry.stringRef);  // a DirectIO reply may carry card data
 }
 
 void EventDelivery::Fire(ProcessGuard& guard, EventKind kind, const char* name, const EventArgument* arguments,
@@ -115,6 +115,7 @@ void EventDelivery::Fire(ProcessGuard& guard, EventKind kind, const char* name, 
                 entry.longRef = *arguments[i].longRef;
                 break;
             case EventArgument::Type::StringRef:
+                SecureWipe(entry.stringRef);  // the newest replaces the last slot's text in a full queue
                 entry.stringRef = *arguments[i].stringRef;
                 break;
         }
@@ -124,13 +125,19 @@ void EventDelivery::Fire(ProcessGuard& guard, EventKind kind, const char* name, 
 void EventDelivery::FireFrozen(ProcessGuard& guard) {
     // A handler that freezes events again stops the delivery; the rest stay queued, oldest first.
     while (heldLast_ >= 0 && !frozen_) {
+        // A moved-from text keeps its bytes in its own buffer: each is wiped.
         FrozenEvent entry = std::move(held_[0]);
-        for (int32_t i = 0; i < heldLast_; ++i) held_[i] = std::move(held_[i + 1]);
+        SecureWipe(held_[0].stringRef);
+        for (int32_t i = 0; i < heldLast_; ++i) {
+            held_[i] = std::move(held_[i + 1]);
+            SecureWipe(held_[i + 1].stringRef);
+        }
         held_[heldLast_] = FrozenEvent{};
         --heldLast_;
         EventArgument arguments[4];
         const int count = HeldArguments(entry, arguments);
         Deliver(guard, control_, entry.name, arguments, count);
+        SecureWipe(entry.stringRef);
     }
 }
 

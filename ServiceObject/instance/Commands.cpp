@@ -2,6 +2,7 @@
 // the device does not support.
 #include <cstring>
 
+#include "common/SecureWipe.h"
 #include "instance/ServiceObjectImpl.h"
 #include "logic/Statistics.h"
 
@@ -13,9 +14,19 @@ constexpr size_t kReplyBufferSize = 260;
 
 }  // namespace
 
-bool ServiceObjectCore::Impl::DirectIO(int32_t* pData, std::string& text, int32_t* pRC) {
+namespace {
+// A reply may carry card data, a command keys: both buffers are wiped on every way out.
+struct WipedBuffers {
     char command[kCommandBufferSize] = {};
     char reply[kReplyBufferSize] = {};
+    ~WipedBuffers() { SecureWipe(this, sizeof *this); }
+};
+}  // namespace
+
+bool ServiceObjectCore::Impl::DirectIO(int32_t* pData, std::string& text, int32_t* pRC) {
+    WipedBuffers buffers;
+    char (&command)[kCommandBufferSize] = buffers.command;
+    char (&reply)[kReplyBufferSize] = buffers.reply;
     int32_t eventNumber;
     {
         ProcessGuard guard(Lock());

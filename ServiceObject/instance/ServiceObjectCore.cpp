@@ -4,6 +4,7 @@
 #include "instance/ServiceObjectCore.h"
 
 #include "card_input/CardInput.h"
+#include "claim_release/ClaimReleaser.h"
 #include "common/NoDestructor.h"
 #include "instance/ServiceObjectImpl.h"
 #include "logic/ClaimTable.h"
@@ -79,7 +80,8 @@ ServiceObjectCore::Impl::Impl(const ServiceEnvironment& environment)
 ServiceObjectCore::Impl::~Impl() {
     EventDelivery& delivery = ProcessEventDelivery();
     ProcessGuard guard(Lock());
-    if (props.Claimed) ReleaseName(claims_, openDeviceName_.view());
+    const std::string claimed = props.Claimed ? std::string(openDeviceName_.view()) : std::string();
+    props.Claimed = false;
     // Callbacks that come later find no instance and do nothing; the watch
     // for a lost reader serves the current instance and ends with it.
     if (Current(guard) == this) {
@@ -93,6 +95,9 @@ ServiceObjectCore::Impl::~Impl() {
     // runs our code, but not while it calls the control object, which may be
     // waiting for this very thread; it then never comes back to us.
     delivery.ForgetInstance(guard, this);
+    guard.Unlock();
+    // Without the process lock: the table's lock may be held in another process.
+    if (!claimed.empty()) ProcessClaimReleaser().Release(claims_, clock_, claimed);
 }
 
 void ServiceObjectCore::Impl::ForgetCards(ProcessGuard& guard) {
@@ -111,6 +116,7 @@ void ServiceObjectCore::Impl::SetResult(int32_t* pRC, int32_t rc, int32_t rce) {
 
 void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
                                           std::unique_ptr<ControlObject> control, int32_t* pRC) {
+    std::lock_guard<std::mutex> steps(claimSteps_);
     bool enabled;
     {
         ProcessGuard guard(Lock());
@@ -129,18 +135,26 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
 
     // Opening again starts over; a claim this instance still holds would
     // otherwise stay in the table and count against it.
-    if (props.Claimed) ReleaseName(claims_, openDeviceName_.view());
+    const std::string claimed = props.Claimed ? std::string(openDeviceName_.view()) : std::string();
     openDeviceName_.Assign(deviceName);
     if (const char* target = aliases_.Resolve(deviceName)) openDeviceName_.Assign(target);
 
     ResetPropertiesForOpen(props);
     delivery.ResetFreezing(guard);
     ProcessDataQueue().Clear(guard);
+    const std::string name(openDeviceName_.view());
     guard.Unlock();
 
+    // The claim table's lock may be held in another process for seconds: the
+    // steps on the table run without the process lock. This instance's name
+    // and claim stay as they are meanwhile (claimSteps_).
+    if (!claimed.empty()) ProcessClaimReleaser().Release(claims_, clock_, claimed);
     DeviceConfig config;
-    const bool found = LoadRegistryValues(registry_, openDeviceName_.view(), config);
-    if (found) trace.Configure(config.traceLevel, config.traceFile.view(), openDeviceName_.view());
+    const bool found = LoadRegistryValues(registry_, name, config);
+    if (found) trace.Configure(config.traceLevel, config.traceFile.view(), name);
+    ClaimAccess access = ClaimAccess::Done;
+    const bool claimedElsewhere = found && IsNameClaimed(claims_, name, &access);
+    if (found && !access) TraceClaimTableProblem(access);
 
     guard.Relock();
     if (!found) {
@@ -155,8 +169,7 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
     props.CapUpdateStatistics = false;
     props.CapPowerReporting = config.powerReporting ? OPOS_PR_STANDARD : OPOS_PR_NONE;
     ApplyEncryptionCapabilities(props, true);
-    ClaimAccess access = ClaimAccess::Done;
-    if (GetClaimed(openDeviceName_.view(), &access)) props.ClaimedElsewhere = true;
+    if (claimedElsewhere) props.ClaimedElsewhere = true;
     if (access.status() == ClaimAccess::TimedOut) {
         SetResult(pRC, OPOS_E_FAILURE, kClaimTableBusy);
         return;
@@ -165,18 +178,34 @@ void ServiceObjectCore::Impl::OpenService(std::string_view deviceName,
     ResetStatisticsRecord(statistics_);
 }
 
-bool ServiceObjectCore::Impl::GetClaimed(std::string_view name, ClaimAccess* access) {
-    if (props.Claimed) return false;  // our own claim never counts against us
-    return IsNameClaimed(claims_, name, access);
+void ServiceObjectCore::Impl::TraceClaimTableProblem(ClaimAccess access) {
+    if (access.status() == ClaimAccess::TimedOut) {
+        trace.Write(TraceLevel::Errors, "claim table: its lock is held elsewhere beyond the bound");
+    } else {
+        const std::string problem = claims_.Problem();
+        trace.Write(TraceLevel::Errors, "claim table unavailable: %s",
+                    problem.empty() ? "it could not be created" : problem.c_str());
+    }
 }
 
+// Each step on the claim table lets go of the process lock while it waits
+// for the table's lock, so that other instances, the reader's callbacks and
+// the event thread go on. claimSteps_ keeps this instance's other claim
+// steps out meanwhile: its name and claim are as they were when it relocks.
 void ServiceObjectCore::Impl::ClaimDevice(int32_t* pRC) {
+    std::lock_guard<std::mutex> steps(claimSteps_);
     ProcessGuard guard(Lock());
     if (props.Claimed) {
         SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
         return;
     }
-    switch (ClaimName(claims_, openDeviceName_.view())) {
+    const std::string name(openDeviceName_.view());
+    guard.Unlock();
+    const ClaimResult result = ClaimName(claims_, name);
+    if (result == ClaimResult::TimedOut) TraceClaimTableProblem(ClaimAccess::TimedOut);
+    if (result == ClaimResult::Unavailable) TraceClaimTableProblem(ClaimAccess::Unavailable);
+    guard.Relock();
+    switch (result) {
         case ClaimResult::Granted:
             props.ClaimedElsewhere = false;
             props.Claimed = true;
@@ -200,31 +229,42 @@ void ServiceObjectCore::Impl::ClaimDevice(int32_t* pRC) {
 }
 
 void ServiceObjectCore::Impl::ReleaseDevice(int32_t* pRC) {
+    std::lock_guard<std::mutex> steps(claimSteps_);
     ProcessGuard guard(Lock());
     if (!props.Claimed) {
         SetResult(pRC, OPOS_E_ILLEGAL, OPOS_SUCCESS);
         return;
     }
-    ReleaseName(claims_, openDeviceName_.view());
+    const std::string name(openDeviceName_.view());
+    guard.Unlock();
+    const ClaimAccess access = ReleaseName(claims_, name);
+    if (access.status() == ClaimAccess::TimedOut) TraceClaimTableProblem(access);
+    guard.Relock();
+    // The name is still recorded: the claim is kept, so that the application
+    // can release again, as a claim that times out can be tried again.
+    if (access.status() == ClaimAccess::TimedOut) {
+        SetResult(pRC, OPOS_E_FAILURE, kClaimTableBusy);
+        return;
+    }
     props.Claimed = props.ClaimedElsewhere = false;
     SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
 }
 
 void ServiceObjectCore::Impl::CloseService(int32_t* pRC) {
+    std::lock_guard<std::mutex> steps(claimSteps_);
     bool enabled = false;
     {
         ProcessGuard guard(Lock());
         enabled = props.DeviceEnabled;
     }
     if (enabled) setDeviceEnabled(false);
+    std::string claimed;
     {
         ProcessGuard guard(Lock());
         EventDelivery& delivery = ProcessEventDelivery();
         delivery.StopEventThread(guard, this);
-        if (props.Claimed) {
-            ReleaseName(claims_, openDeviceName_.view());
-            props.Claimed = props.ClaimedElsewhere = false;
-        }
+        if (props.Claimed) claimed = openDeviceName_.view();
+        props.ClaimedElsewhere = false;
         props.DeviceEnabled = false;
         props.Claimed = false;
         SetResult(pRC, OPOS_SUCCESS, OPOS_SUCCESS);
@@ -232,6 +272,9 @@ void ServiceObjectCore::Impl::CloseService(int32_t* pRC) {
         delivery.DropControl(guard, this);
         ForgetCards(guard);
     }
+    // Closing always succeeds: a release that cannot reach the table now is
+    // retried in the background until it does.
+    if (!claimed.empty()) ProcessClaimReleaser().Release(claims_, clock_, claimed);
     clock_.SleepMilliseconds(kCloseServicePauseMs);
 }
 
@@ -359,6 +402,8 @@ bool ServiceObjectCore::Impl::ReapEventThreads() {
 }
 
 bool ServiceObjectCore::EventThreadsRunning() { return Impl::ReapEventThreads(); }
+
+bool ServiceObjectCore::ClaimReleasesPending() { return ProcessClaimReleaser().Pending(); }
 
 // The adapter's entry points forward to the instance.
 ServiceObjectCore::ServiceObjectCore(const ServiceEnvironment& environment)

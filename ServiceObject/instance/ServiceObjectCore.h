@@ -85,6 +85,9 @@ public:
     // process, also one that an instance let go of while it was calling the
     // control object: the code it runs must stay loaded.
     static bool EventThreadsRunning();
+    // True while the release of a claim that the claim table's lock held up
+    // is still being retried in the background: its code must stay loaded.
+    static bool ClaimReleasesPending();
 
     class Impl;  // internal
 

@@ -4,12 +4,15 @@
 // Threads: application threads (every OPOS method), the reader's read thread
 //       (its two callbacks) and the event thread (ProcessCardData).
 // Lock: the process lock, taken here and handed down as a ProcessGuard;
-//       released around every call to the reader library and the control object.
+//       released around every call to the reader library and the control
+//       object, and around every wait for the claim table's lock. Each
+//       instance's claimSteps_ comes before it.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "Vorlex.h"
@@ -101,7 +104,8 @@ private:
     // A reader of the other configured kind (the product decides the kind).
     bool ReaderOfOtherKind(int32_t productId) const;
     void SetResult(int32_t* pRC, int32_t rc, int32_t rce);  // with the lock held
-    bool GetClaimed(std::string_view name, ClaimAccess* access);  // with the lock held
+    // One error line on why the claim table was not reached; without the lock.
+    void TraceClaimTableProblem(ClaimAccess access);
     // Wipes every copy of a card that this instance holds, and the data
     // queue's unless another instance is the current one.
     void ForgetCards(ProcessGuard& guard);
@@ -120,6 +124,9 @@ private:
     ClaimMemory& claims_;
     Clock& clock_;
     std::chrono::milliseconds readerPoll_;
+    // Serialises this instance's steps on the claim table (open, claim,
+    // release, close), which run without the process lock; taken before it.
+    std::mutex claimSteps_;
     Text<256> openDeviceName_;
     AliasTable aliases_;
     StatisticsRecord statistics_;

@@ -44,10 +44,10 @@ void Trace::Configure(int32_t level, std::string_view file, std::string_view dev
                                 path + "\": " + error);
         return;
     }
-    std::snprintf(instance_, sizeof instance_, "%.30s#%u", std::string(deviceKey).c_str(),
-                  static_cast<unsigned>(++g_instances));
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        std::snprintf(instance_, sizeof instance_, "%.30s#%u", std::string(deviceKey).c_str(),
+                      static_cast<unsigned>(++g_instances));
         if (!lines_) lines_ = std::make_unique<Line[]>(kBufferedLines);
         head_ = count_ = 0;
         dropped_ = 0;
@@ -70,7 +70,7 @@ void Trace::StopWriter() {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
     }
-    changed_.notify_all();
+    work_.notify_all();
     writer_.join();
     std::lock_guard<std::mutex> lock(mutex_);
     file_.reset();
@@ -85,9 +85,14 @@ void Trace::Write(TraceLevel level, const char* format, ...) {
     if (!On(level)) return;
     char line[kLineCapacity];
     const size_t limit = sizeof line - 2;  // room for "\r\n"
+    char instance[sizeof instance_];
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::memcpy(instance, instance_, sizeof instance);
+    }
     size_t used = FormatTime(platform_.Now(), line, limit);
     int n = std::snprintf(line + used, limit - used, " pid=%u tid=%u %s ", platform_.ProcessId(),
-                          platform_.ThreadId(), instance_);
+                          platform_.ThreadId(), instance);
     used += n < 0 ? 0 : static_cast<size_t>(n);
     if (used < limit) {
         va_list arguments;
@@ -116,13 +121,13 @@ void Trace::Append(const char* text, size_t length) {
         ++count_;
         ++queued_;
     }
-    changed_.notify_one();
+    work_.notify_one();  // only the writer waits for work
 }
 
 void Trace::Flush() {
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t target = queued_;
-    changed_.wait(lock, [&] { return written_ >= target; });
+    written_cv_.wait(lock, [&] { return written_ >= target; });
 }
 
 void Trace::WriterMain() {
@@ -130,7 +135,7 @@ void Trace::WriterMain() {
     std::vector<Line> batch(kBufferedLines);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return stop_ || count_ > 0 || dropped_ > 0; });
+        work_.wait(lock, [&] { return stop_ || count_ > 0 || dropped_ > 0; });
         const size_t taken = count_;
         for (size_t i = 0; i < taken; ++i) batch[i] = lines_[(head_ + i) % kBufferedLines];
         head_ = (head_ + taken) % kBufferedLines;
@@ -150,7 +155,7 @@ void Trace::WriterMain() {
 
         lock.lock();
         written_ += taken;
-        changed_.notify_all();
+        written_cv_.notify_all();
         if (stopping && count_ == 0 && dropped_ == 0) return;
     }
 }

@@ -78,10 +78,14 @@ private:
 
     TracePlatform& platform_;
     std::atomic<int32_t> level_{0};
-    char instance_[48] = {};
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    mutable std::mutex mutex_;  // guards everything below
+    char instance_[48] = {};    // Configure writes it while other threads format lines
+    // Two conditions, so that a notification meant for the writer never
+    // wakes a flushing thread instead: the writer waits for work, Flush for
+    // lines written.
+    std::condition_variable work_;
+    std::condition_variable written_cv_;
     std::unique_ptr<Line[]> lines_;  // ring of kBufferedLines
     size_t head_ = 0, count_ = 0;
     uint64_t dropped_ = 0;

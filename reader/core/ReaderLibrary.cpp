@@ -307,8 +307,14 @@ int32_t ReaderLibrary::SendCommand(const char* command, int32_t mode, char* repl
             device = reader_->device.get();
             featureLength = reader_->featureReportLength;
         }
-        std::memset(commandRequest_, 0, sizeof commandRequest_);
-        std::memset(commandReply_, 0, sizeof commandReply_);
+        // The request may carry keys and the reply card data: neither outlives the call.
+        struct WipeOnExit {
+            ReaderLibrary& library;
+            ~WipeOnExit() {
+                norvik::SecureWipe(library.commandRequest_, sizeof library.commandRequest_);
+                norvik::SecureWipe(library.commandReply_, sizeof library.commandReply_);
+            }
+        } wipe{*this};
         // A report longer than the buffers cannot be sent without reading past them.
         if (featureLength > kReportBufferSize) return VORLEX_FAILED;
         if (!ParseCommand(command, mode, commandRequest_, featureLength)) return VORLEX_FAILED;
@@ -322,6 +328,7 @@ int32_t ReaderLibrary::SendCommand(const char* command, int32_t mode, char* repl
                 const size_t fits = (static_cast<size_t>(replyCapacity) - 1) & ~static_cast<size_t>(1);
                 norvik::CopyBounded(replyText, fits + 1, work);
             }
+            norvik::SecureWipe(work, sizeof work);
             return VORLEX_OK;
         }
     }

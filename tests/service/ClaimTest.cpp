@@ -1,5 +1,7 @@
 // ClaimDevice and ReleaseDevice against the claim table shared by every
 // process, with several instances in one process.
+#include "logic/ClaimTable.h"
+#include "support/ContestedLock.h"
 #include "support/ServiceFixture.h"
 
 namespace norvik::test {
@@ -132,37 +134,61 @@ TEST_F(ClaimTest, AHeldNameDoesNotHoldTheShorterNameItBeginsWith) {
     EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{longer, kDevice1}));
 }
 
-// The table's lock, held beyond its bound by a hung process until it lets go.
-class HungLock final : public ClaimMemory {
-public:
-    explicit HungLock(ClaimMemory& table) : table_(table) {}
-    ClaimAccess Access(const std::function<void(char (&)[kClaimTableSize])>& action) override {
-        return hung ? ClaimAccess::TimedOut : table_.Access(action);
-    }
-    bool hung = true;
-
-private:
-    ClaimMemory& table_;
-};
-
 TEST_F(ClaimTest, AHungLockHolderFailsOpenAndClaimWithATimeoutUntilItLetsGo) {
-    HungLock lock(claims);
+    ContestedLock lock(claims);
+    lock.Hang(true);
     ServiceObjectCore so(WithPlatformDefaults({&registry, &lock, &clock}));
     int32_t rc = -1;
     so.OpenService("MSR", kDevice1, std::make_unique<RecordingControl>(events), &rc);
     EXPECT_EQ(rc, OPOS_E_FAILURE);
     EXPECT_EQ(Get(so, PIDX_ResultCodeExtended), OPOS_E_TIMEOUT);
-    lock.hung = false;
+    lock.Hang(false);
     so.OpenService("MSR", kDevice1, std::make_unique<RecordingControl>(events), &rc);
     ASSERT_EQ(rc, 0);
-    lock.hung = true;
+    lock.Hang(true);
     EXPECT_EQ(Claim(so), OPOS_E_FAILURE);
     EXPECT_EQ(Get(so, PIDX_ResultCodeExtended), OPOS_E_TIMEOUT);
     EXPECT_EQ(Get(so, PIDX_Claimed), 0);
-    lock.hung = false;
+    lock.Hang(false);
     EXPECT_EQ(Claim(so), 0);
     EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, ""}));
+
+    // A release that cannot reach the table keeps the claim, so that the
+    // application can release again; the name stays recorded meanwhile.
+    lock.Hang(true);
+    EXPECT_EQ(Release(so), OPOS_E_FAILURE);
+    EXPECT_EQ(Get(so, PIDX_ResultCode), OPOS_E_FAILURE);
+    EXPECT_EQ(Get(so, PIDX_ResultCodeExtended), OPOS_E_TIMEOUT);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 1);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, ""}));
+    lock.Hang(false);
+    EXPECT_EQ(Release(so), 0);
+    EXPECT_EQ(Get(so, PIDX_Claimed), 0);
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
     so.CloseService(&rc);
+}
+
+TEST_F(ClaimTest, AClaimWhoseHolderHasEndedIsFreedAndNoOtherIs) {
+    const ProcessIdentity other{4242, 77};
+    claims.SetCurrentProcess(other);
+    ASSERT_EQ(ClaimName(claims, kDevice1), ClaimResult::Granted);
+    claims.SetCurrentProcess({1, 1});
+    // A claim recorded without a holder, as an older version records it.
+    claims.Access([](char (&table)[kClaimTableSize]) { std::strcpy(table + kClaimSlotSize, kDevice2.c_str()); });
+
+    ServiceObjectCore& first = NewInstance();
+    ASSERT_EQ(Open(first, kDevice1), 0);
+    EXPECT_EQ(Claim(first), OPOS_E_CLAIMED);  // its holder still runs
+    // A later process with the same ID is not the holder.
+    claims.EndProcess({other.processId, other.startTime + 1});
+    EXPECT_EQ(Claim(first), OPOS_E_CLAIMED);
+    claims.EndProcess(other);
+    EXPECT_EQ(Claim(first), 0);
+
+    ServiceObjectCore& second = NewInstance();
+    ASSERT_EQ(Open(second, kDevice2), 0);
+    EXPECT_EQ(Claim(second), OPOS_E_CLAIMED);  // nobody can tell whether its holder is gone
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{kDevice1, kDevice2}));
 }
 
 TEST_F(ClaimTest, DestroyingTheClaimingInstanceFreesItsSlot) {

@@ -3,7 +3,9 @@
 // swipes, and a control object that marshals events to the application's
 // thread the way the standard one does.
 #include <atomic>
+#include <future>
 
+#include "support/ContestedLock.h"
 #include "support/ServiceFixture.h"
 
 namespace norvik::test {
@@ -294,6 +296,58 @@ TEST_F(ConcurrencyTest, AFailedCommandWhileTheReadThreadWaitsForRoomDoesNotDeadl
         app.marshaller()->BeginClose();
         so->CloseService(&rc);
     }));
+}
+
+// A claim step waits for the table's lock, held in another process, without
+// the process lock: another instance's property read goes on meanwhile.
+class ContestedClaimTest : public ConcurrencyTest {
+protected:
+    void SetUp() override {
+        ConcurrencyTest::SetUp();
+        claimMemory = &lock;
+    }
+    ContestedLock lock{claims};  // outlives the instances, which the fixture closes
+};
+
+TEST_F(ContestedClaimTest, AnotherInstanceGoesOnWhileAClaimStepWaitsForTheTablesLock) {
+    ServiceObjectCore& waiting = Claimed(kDevice1);
+    ServiceObjectCore& other = NewInstance();
+    ASSERT_EQ(Open(other, kDevice2), 0);
+    for (const bool release : {true, false}) {
+        lock.Hold();
+        std::future<int32_t> step = std::async(std::launch::async, [&] {
+            int32_t rc = -1;
+            release ? waiting.ReleaseDevice(&rc) : waiting.ClaimDevice(0, &rc);
+            return rc;
+        });
+        lock.WaitForCaller();
+        std::future<int32_t> read = std::async(std::launch::async, [&] { return Get(other, PIDX_State); });
+        const bool readReturned = read.wait_for(kWait) == std::future_status::ready;
+        lock.LetGo();
+        EXPECT_TRUE(readReturned) << (release ? "release" : "claim") << " held the process lock";
+        EXPECT_EQ(read.get(), OPOS_S_IDLE);
+        EXPECT_EQ(step.get(), 0);
+        EXPECT_EQ(Get(waiting, PIDX_Claimed), release ? 0 : 1);
+    }
+}
+
+// Close and the destructor retry a release that the table's lock held up,
+// on a thread of their own, until it reaches the table.
+TEST_F(ContestedClaimTest, CloseAndDestructionReleaseTheClaimOnceTheTablesLockIsFree) {
+    ServiceObjectCore& closed = Claimed(kDevice1);
+    ServiceObjectCore& destroyed = Claimed(kDevice2);
+    lock.TimeOutNext(3);
+    int32_t rc = -1;
+    closed.CloseService(&rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Get(closed, PIDX_Claimed), 0);
+    ASSERT_TRUE(WaitUntil([] { return !ServiceObjectCore::ClaimReleasesPending(); }));
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", kDevice2}));
+
+    lock.TimeOutNext(2);
+    Destroy(destroyed);
+    ASSERT_TRUE(WaitUntil([] { return !ServiceObjectCore::ClaimReleasesPending(); }));
+    EXPECT_EQ(ClaimSlots(), (std::vector<std::string>{"", ""}));
 }
 
 }  // namespace

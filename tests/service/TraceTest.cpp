@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -282,6 +283,34 @@ TEST(TraceBuffer, AFullBufferDropsLinesAndSaysHowMany) {
     EXPECT_NE(log.find("--- " + std::to_string(extra) + " lines dropped"), std::string::npos) << log.substr(0, 400);
     EXPECT_EQ(Count(log, "\r\n"), 1 + Trace::kBufferedLines + 1);
     EXPECT_NE(log.find(" line " + std::to_string(Trace::kBufferedLines - 1) + "\r\n"), std::string::npos);
+}
+
+// Configure names the instance while other threads format lines (a race
+// under TSan before the name was guarded), and a flush waits on a condition
+// of its own: a wake-up meant for the writer never goes to a flushing thread
+// and leaves both waiting.
+TEST(TraceBuffer, WritersFlushersAndConfigureOnSeveralThreadsRaceOnNothingAndLoseNoWakeUp) {
+    FakeTracePlatform fake;
+    Trace trace(fake);
+    trace.Configure(2, "C:\\Temp\\race.log", "Norvik_MSR-1");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        while (!done) trace.Write(TraceLevel::Calls, "line");
+    });
+    for (int i = 0; i < 100; ++i) trace.Configure(2, "C:\\Temp\\race.log", i % 2 ? "Norvik_MSR-1" : "Norvik_MSR-2");
+    done = true;
+    writer.join();
+
+    int stuck = 0;
+    for (int i = 0; i < 3000 && stuck == 0; ++i) {
+        std::future<void> flushed = std::async(std::launch::async, [&] { trace.Flush(); });
+        trace.Write(TraceLevel::Calls, "step %d", i);
+        if (flushed.wait_for(kWait) != std::future_status::ready) {
+            ++stuck;
+            trace.Write(TraceLevel::Calls, "rescue");  // wakes the writer, and so the flush
+        }
+    }
+    EXPECT_EQ(stuck, 0) << "a flush waited for a line that the writer was never woken for";
 }
 
 }  // namespace

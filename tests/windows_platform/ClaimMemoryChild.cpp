@@ -3,6 +3,9 @@
 //   claim_memory_child TABLE LOCK write SLOT TEXT      writes TEXT into slot SLOT
 //   claim_memory_child TABLE LOCK write-and-die SLOT TEXT
 //                                                      the same, then ends while holding the lock
+//   claim_memory_child TABLE LOCK claim-and-die SLOT NAME
+//                                                      claims NAME (recorded with this process as its
+//                                                      holder), then ends without releasing it
 //   claim_memory_child TABLE LOCK increment COUNT GO   waits for event GO, then increments COUNT times
 //   claim_memory_child TABLE LOCK hold SLOT EVENT      holds the lock: signals EVENT.Held, then waits
 //                                                      for EVENT.Release (a hung process, until then)
@@ -13,6 +16,7 @@
 #include <string>
 
 #include "ClaimTableCounter.h"
+#include "logic/ClaimTable.h"
 #include "platform/win32/Win32ClaimMemory.h"
 
 namespace {
@@ -76,6 +80,10 @@ int main(int argc, char** argv) {
             return kUnavailable;
         }
         return same ? kOk : kMismatch;
+    }
+    if (command == "claim-and-die") {
+        if (norvik::ClaimName(claims, text) != norvik::ClaimResult::Granted) return kMismatch;
+        ::TerminateProcess(::GetCurrentProcess(), kOk);
     }
     if (command == "write" || command == "write-and-die") {
         const bool die = command == "write-and-die";

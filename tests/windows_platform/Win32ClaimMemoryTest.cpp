@@ -12,6 +12,7 @@
 
 #include "ClaimTableCounter.h"
 #include "composition/DefaultEnvironment.h"
+#include "logic/ClaimTable.h"
 
 namespace norvik {
 namespace {
@@ -216,23 +217,62 @@ TEST(Win32ClaimMemory, LivesInTheGlobalNamespaceWithADescriptorForEveryUser) {
     ::LocalFree(descriptor);
     ::CloseHandle(lock);
 
-    // Wine keeps no integrity label on kernel objects: the label is checked
-    // in the descriptor the objects are created with.
+    // Wine keeps no integrity label on kernel objects: the descriptor the
+    // objects are created with must carry none, so that the default label
+    // keeps processes of low integrity from writing.
     PSECURITY_DESCRIPTOR created = nullptr;
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(Win32ClaimMemory::kSecurityDescriptor,
                                                                        SDDL_REVISION_1, &created, nullptr));
     BOOL present = FALSE, defaulted = FALSE;
     PACL sacl = nullptr;
     ASSERT_TRUE(::GetSecurityDescriptorSacl(created, &present, &sacl, &defaulted));
-    ASSERT_TRUE(present && sacl != nullptr);
-    void* ace = nullptr;
-    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
-    const auto* label = static_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(ace);
-    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
-    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
-    const auto* sid = reinterpret_cast<const SID*>(&label->SidStart);
-    EXPECT_EQ(sid->SubAuthority[0], static_cast<DWORD>(SECURITY_MANDATORY_LOW_RID));
+    EXPECT_FALSE(present && sacl != nullptr && sacl->AceCount > 0);
     ::LocalFree(created);
+}
+
+// Objects that another user created first under the table's names are never
+// used, and no other namespace is taken in their place.
+TEST(Win32ClaimMemory, RefusesObjectsThatAreNotOurs) {
+    // Owned by this (non-system) user and open to everyone: not the descriptor we write.
+    const char* openToAll = "D:P(A;;GA;;;WD)";
+    // Open to SYSTEM alone: shuts us out.
+    const char* systemOnly = "D:P(A;;GA;;;SY)";
+    for (const char* sddl : {openToAll, systemOnly}) {
+        for (const bool squatLock : {true, false}) {
+            const TableNames names = UniqueNames();
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                                               nullptr));
+            SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+            HANDLE squatter = squatLock ? ::CreateMutexA(&attributes, FALSE, ("Global\\" + names.lock).c_str())
+                                        : ::CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                                                               kClaimTableSize, ("Global\\" + names.table).c_str());
+            ::LocalFree(descriptor);
+            ASSERT_NE(squatter, nullptr);
+            Win32ClaimMemory claims(names.table, names.lock);
+            EXPECT_FALSE(claims.IsAvailable()) << sddl;
+            EXPECT_EQ(ClaimName(claims, "Norvik_MSR-1"), ClaimResult::Unavailable);
+            const std::string object = "Global\\" + (squatLock ? names.lock : names.table);
+            EXPECT_NE(claims.Problem().find(object), std::string::npos) << claims.Problem();
+            ::CloseHandle(squatter);
+        }
+    }
+}
+
+// A claim whose holder died without releasing it is freed by the next claim;
+// the table can tell by the process ID and its start time.
+TEST(Win32ClaimMemory, AClaimOfAProcessThatDiedIsFreed) {
+    const TableNames names = UniqueNames();
+    Win32ClaimMemory claims(names.table, names.lock);
+    const ProcessIdentity self = claims.CurrentProcess();
+    EXPECT_FALSE(claims.HasEnded(self));
+    EXPECT_TRUE(claims.HasEnded({self.processId, self.startTime + 1}));
+    ChildProcess child(names, {"claim-and-die", "0", "Norvik_MSR-1"});
+    ASSERT_TRUE(child.Started());
+    ASSERT_EQ(child.Wait(), 0);
+    ASSERT_EQ(Slot(claims, 0), "Norvik_MSR-1");
+    EXPECT_EQ(ClaimName(claims, "Norvik_MSR-1"), ClaimResult::Granted);
+    EXPECT_EQ(ClaimName(claims, "Norvik_MSR-1"), ClaimResult::HeldElsewhere);  // ours now, and we run
 }
 
 TEST(Win32DefaultPlatform, MapsTheSystemTableOncePerProcess) {

@@ -35,6 +35,8 @@ void ServiceTest::TearDown() {
     while (!instances_.empty()) instances_.pop_back();  // newest first
     // Event threads let go of inside a call end on their own; join them.
     EXPECT_TRUE(WaitUntil([] { return !ServiceObjectCore::EventThreadsRunning(); }));
+    // Releases retried in the background use this fixture's table and clock.
+    EXPECT_TRUE(WaitUntil([] { return !ServiceObjectCore::ClaimReleasesPending(); }));
     VorlexCloseDevice();
     VorlexSimReset();
 }
@@ -42,7 +44,7 @@ void ServiceTest::TearDown() {
 ServiceObjectCore& ServiceTest::NewInstance(Clock* customClock) {
     ServiceEnvironment environment;
     environment.registry = &registry;
-    environment.claims = &claims;
+    environment.claims = claimMemory ? claimMemory : &claims;
     environment.clock = customClock ? customClock : &clock;
     environment.trace = tracePlatform;
     environment.readerPollMilliseconds = 2;  // a lost reader is looked for without real waits

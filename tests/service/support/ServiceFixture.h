@@ -74,6 +74,7 @@ protected:
     InMemoryClaimMemory claims;
     FakeClock clock;
     TracePlatform* tracePlatform = nullptr;  // the platform's own when null
+    ClaimMemory* claimMemory = nullptr;      // `claims` when null
     std::shared_ptr<EventRecorder> events = std::make_shared<EventRecorder>();
 
 private:
