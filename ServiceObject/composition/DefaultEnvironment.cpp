@@ -3,6 +3,7 @@
 #include "platform/SystemClock.h"
 #ifdef _WIN32
 #include "platform/win32/Win32ClaimMemory.h"
+#include "platform/win32/Win32DeviceArrival.h"
 #include "platform/win32/Win32RegistryView.h"
 #include "platform/win32/Win32TracePlatform.h"
 #else
@@ -26,6 +27,11 @@ ClaimMemory& DefaultClaimMemory() {
 }
 
 TracePlatform& DefaultTracePlatform() { return Win32TracePlatformInstance(); }
+
+DeviceArrival* DefaultDeviceArrival() {
+    static Win32DeviceArrival arrival;
+    return &arrival;
+}
 #else
 InMemoryRegistryView& NativeRegistry() {
     static InMemoryRegistryView registry;
@@ -40,6 +46,7 @@ InMemoryClaimMemory& NativeClaimMemory() {
 RegistryView& DefaultRegistryView() { return NativeRegistry(); }
 ClaimMemory& DefaultClaimMemory() { return NativeClaimMemory(); }
 TracePlatform& DefaultTracePlatform() { return StdioTracePlatformInstance(); }
+DeviceArrival* DefaultDeviceArrival() { return nullptr; }
 #endif
 
 Clock& DefaultClock() { return SystemClock(); }
@@ -49,6 +56,7 @@ ServiceEnvironment WithPlatformDefaults(ServiceEnvironment environment) {
     if (environment.claims == nullptr) environment.claims = &DefaultClaimMemory();
     if (environment.clock == nullptr) environment.clock = &DefaultClock();
     if (environment.trace == nullptr) environment.trace = &DefaultTracePlatform();
+    if (environment.arrival == nullptr) environment.arrival = DefaultDeviceArrival();
     return environment;
 }
 

@@ -19,6 +19,8 @@ RegistryView& DefaultRegistryView();
 ClaimMemory& DefaultClaimMemory();
 TracePlatform& DefaultTracePlatform();
 Clock& DefaultClock();
+// Null where the platform cannot tell of new devices (a lost reader is then polled for).
+DeviceArrival* DefaultDeviceArrival();
 
 // `environment` with every unset member taken from the defaults above.
 ServiceEnvironment WithPlatformDefaults(ServiceEnvironment environment);

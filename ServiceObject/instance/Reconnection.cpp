@@ -34,7 +34,7 @@ void ServiceObjectCore::Impl::ReaderLost(ProcessGuard& guard) {
     props.ReaderOnline = false;
     trace.Write(TraceLevel::Errors, "reader lost: watching for its return");
     if (NotifiesPower(props)) ProcessEventDelivery().PostStatusUpdate(guard, this, OPOS_PS_OFF_OFFLINE);
-    ProcessReaderWatch().Start(guard, Return(), readerPoll_);
+    ProcessReaderWatch().Start(guard, Return(), arrival_, readerPoll_);
 }
 
 void ServiceObjectCore::Impl::EnableOffline(ProcessGuard& guard) {

@@ -68,6 +68,7 @@ ServiceObjectCore::Impl::Impl(const ServiceEnvironment& environment)
       registry_(*environment.registry),
       claims_(*environment.claims),
       clock_(*environment.clock),
+      arrival_(environment.arrival),
       readerPoll_(environment.readerPollMilliseconds) {
     {
         ProcessGuard guard(Lock());

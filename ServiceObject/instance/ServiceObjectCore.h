@@ -30,6 +30,7 @@ class RegistryView;
 class ClaimMemory;
 class Clock;
 class TracePlatform;
+class DeviceArrival;
 
 // The platform services one instance uses; every member must be set. The
 // composition module fills in the platform's own (WithPlatformDefaults).
@@ -38,7 +39,9 @@ struct ServiceEnvironment {
     ClaimMemory* claims = nullptr;
     Clock* clock = nullptr;
     TracePlatform* trace = nullptr;  // files, time and reports of the diagnostic trace
-    // How often a lost reader is looked for while power reporting is on.
+    // Tells of new devices, so that a lost reader is looked for only then;
+    // null (where the platform cannot tell) looks every readerPollMilliseconds.
+    DeviceArrival* arrival = nullptr;
     uint32_t readerPollMilliseconds = 500;
 };
 

@@ -123,6 +123,7 @@ private:
     RegistryView& registry_;
     ClaimMemory& claims_;
     Clock& clock_;
+    DeviceArrival* arrival_;  // null: a lost reader is polled for
     std::chrono::milliseconds readerPoll_;
     // Serialises this instance's steps on the claim table (open, claim,
     // release, close), which run without the process lock; taken before it.

@@ -6,7 +6,8 @@
 
 namespace norvik {
 
-void ReaderWatch::Start(ProcessGuard& guard, ReaderReturn& target, std::chrono::milliseconds interval) {
+void ReaderWatch::Start(ProcessGuard& guard, ReaderReturn& target, DeviceArrival* arrival,
+                        std::chrono::milliseconds interval) {
     if (watch_ && !watch_->finished && !watch_->stop) {
         // Running: it asks again before every try.
         watch_->target = &target;
@@ -16,6 +17,7 @@ void ReaderWatch::Start(ProcessGuard& guard, ReaderReturn& target, std::chrono::
     if (watch_) return;  // started by another thread while the old one was joined
     auto watch = std::make_unique<Watch>();
     watch->target = &target;
+    watch->arrival = arrival;
     watch->interval = interval;
     watch->thread = std::thread(&ReaderWatch::Run, watch.get(), std::ref(guard.Lock()));
     watch_ = std::move(watch);
@@ -25,6 +27,7 @@ void ReaderWatch::Stop(ProcessGuard& guard) {
     if (!watch_) return;
     if (watch_->thread.get_id() == std::this_thread::get_id()) return;
     watch_->stop = true;
+    if (watch_->listening != nullptr) watch_->listening->Wake();
     guard.NotifyAll();
     Retire(guard);
 }
@@ -39,16 +42,39 @@ void ReaderWatch::Retire(ProcessGuard& guard) {
 
 void ReaderWatch::Run(Watch* self, ProcessLock& lock) {
     ProcessGuard guard(lock);
+    // Ended and marked finished under one hold of the lock: a removal after
+    // that starts a new watch, and one before it keeps this one going.
     while (!self->stop && self->target->ReaderMissing(guard)) {
-        if (guard.WaitFor(self->interval, [&] { return self->stop; })) break;
-        if (!self->target->ReaderMissing(guard)) break;
-        ReaderReturn& target = *self->target;
+        std::unique_ptr<ArrivalWatch> arrivals;
+        if (self->arrival != nullptr) {
+            guard.Unlock();
+            arrivals = self->arrival->Listen();
+            guard.Relock();
+            self->listening = arrivals.get();
+        }
+        // The first try comes at once: the reader may have come back before
+        // the watch listened.
+        for (bool first = true; !self->stop && self->target->ReaderMissing(guard); first = false) {
+            if (!first) {
+                if (arrivals) {
+                    guard.Unlock();
+                    arrivals->Wait(kNotifiedInterval);
+                    guard.Relock();
+                } else if (guard.WaitFor(self->interval, [&] { return self->stop; })) {
+                    break;
+                }
+                if (self->stop || !self->target->ReaderMissing(guard)) break;
+            }
+            ReaderReturn& target = *self->target;
+            guard.Unlock();
+            target.TryReopen();
+            guard.Relock();
+        }
+        self->listening = nullptr;
         guard.Unlock();
-        target.TryReopen();
+        arrivals.reset();  // on the thread that listened
         guard.Relock();
     }
-    // Decided and marked under one hold of the lock: a removal that comes
-    // after this starts a new watch.
     self->finished = true;
     guard.NotifyAll();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "seams/DeviceArrival.h"
 #include "sync/ProcessLock.h"
 
 namespace norvik {
@@ -31,10 +32,15 @@ public:
     ReaderWatch(const ReaderWatch&) = delete;
     ReaderWatch& operator=(const ReaderWatch&) = delete;
 
-    // Starts watching unless a watch runs: every `interval` (and at once when
-    // stopped) the watch asks `target` whether the reader is missing, and if
-    // so lets it try to reopen. The watch ends once the reader is back.
-    void Start(ProcessGuard& guard, ReaderReturn& target, std::chrono::milliseconds interval);
+    // With an arrival notice from the system, a watch checks on a slow timer only.
+    static constexpr std::chrono::milliseconds kNotifiedInterval{30000};
+
+    // Starts watching unless a watch runs. The watch asks `target` whether
+    // the reader is missing and, if so, lets it try to reopen: at once, then
+    // whenever `arrival` tells of a new device (and every kNotifiedInterval),
+    // or every `interval` when there is no `arrival` or it cannot listen.
+    // The watch ends once the reader is back.
+    void Start(ProcessGuard& guard, ReaderReturn& target, DeviceArrival* arrival, std::chrono::milliseconds interval);
     // Ends the watch at once and waits for its thread, which may be inside
     // one try to reopen. Returns at once on the watch's own thread.
     void Stop(ProcessGuard& guard);
@@ -44,6 +50,8 @@ private:
     struct Watch {
         std::thread thread;
         ReaderReturn* target = nullptr;
+        DeviceArrival* arrival = nullptr;
+        ArrivalWatch* listening = nullptr;  // while the thread listens: Stop wakes it
         std::chrono::milliseconds interval{0};
         bool stop = false;
         bool finished = false;  // past its last step: joining returns at once
