@@ -3,37 +3,26 @@
 #include <shellapi.h>
 
 #include "LdnRegistry.h"
+#include "logic/RegistryConfig.h"
+#include "platform/win32/Win32RegistryView.h"
+#include "platform/win32/Win32TracePlatform.h"
+#include "trace/Trace.h"
 #include "resource.h"
 
 namespace swipebench {
 namespace {
-
-std::string Expand(const std::string& text) {
-    char expanded[MAX_PATH * 2];
-    const DWORD n = ::ExpandEnvironmentStringsA(text.c_str(), expanded, sizeof expanded);
-    return n == 0 || n > sizeof expanded ? text : std::string(expanded);
-}
 
 bool FileExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The file the service object traces this device key to, by the service object's own rules.
 std::string TraceFileOf(const char* deviceKey) {
-    std::string path;
-    const std::string keyPath = std::string(kMsrKeyPath) + "\\" + deviceKey;
-    UniqueHKey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
-        char data[MAX_PATH * 2] = {};
-        DWORD size = sizeof data - 1;
-        DWORD type = 0;
-        if (::RegQueryValueExA(key.get(), "TraceFile", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
-                ERROR_SUCCESS &&
-            type == REG_SZ) {  // as the service object reads it
-            path = data;
-        }
-    }
-    return path.empty() ? Expand("%ProgramData%\\Norvik\\Logs\\" + std::string(deviceKey) + ".log") : Expand(path);
+    norvik::Win32RegistryView registry;
+    norvik::DeviceConfig config;
+    norvik::LoadRegistryValues(registry, deviceKey, config);  // no key: the default file
+    return norvik::TraceFilePath(norvik::Win32TracePlatformInstance(), config.traceFile.view(), deviceKey);
 }
 
 }  // namespace

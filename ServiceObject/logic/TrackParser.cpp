@@ -204,20 +204,37 @@ int32_t DataEventStatus(const PropertyBlock& props) {
            lengthByte(props.Track3Data.size()) << 16;
 }
 
+namespace {
+
+// Every property text that holds card data, in one list for clearing and wiping.
+template <typename Action>
+void ForEachCardText(PropertyBlock& props, Action action) {
+    action(props.AccountNumber);
+    action(props.ExpirationDate);
+    action(props.FirstName);
+    action(props.MiddleInitial);
+    action(props.ServiceCode);
+    action(props.Suffix);
+    action(props.Surname);
+    action(props.Title);
+    action(props.Track1Data);
+    action(props.Track1DiscretionaryData);
+    action(props.Track2Data);
+    action(props.Track2DiscretionaryData);
+    action(props.Track3Data);
+    action(props.Track4Data);
+    action(props.AdditionalSecurityInformation);
+    action(props.CardAuthenticationData);
+    action(props.Track1EncryptedData);
+    action(props.Track2EncryptedData);
+    action(props.Track3EncryptedData);
+    action(props.Track4EncryptedData);
+}
+
+}  // namespace
+
 void ClearInputPropertyValues(PropertyBlock& props) {
-    ClearCardProperties(props);
-    props.CardAuthenticationData.Clear();
-    props.AdditionalSecurityInformation.Clear();
-    props.Track1Data.Clear();
-    props.Track2Data.Clear();
-    props.Track3Data.Clear();
-    props.Track4Data.Clear();
-    props.Track1DiscretionaryData.Clear();
-    props.Track2DiscretionaryData.Clear();
-    props.Track1EncryptedData.Clear();
-    props.Track2EncryptedData.Clear();
-    props.Track3EncryptedData.Clear();
-    props.Track4EncryptedData.Clear();
+    ForEachCardText(props, [](auto& text) { text.Clear(); });
     props.Track1EncryptedDataLength = 0;
     props.Track2EncryptedDataLength = 0;
     props.Track3EncryptedDataLength = 0;
@@ -226,21 +243,7 @@ void ClearInputPropertyValues(PropertyBlock& props) {
 }
 
 void WipeCardProperties(PropertyBlock& props) {
-    for (auto* text : {&props.Track1Data, &props.Track1DiscretionaryData, &props.Track2Data,
-                       &props.Track2DiscretionaryData, &props.Track3Data, &props.Track4Data,
-                       &props.AdditionalSecurityInformation, &props.CardAuthenticationData,
-                       &props.Track1EncryptedData, &props.Track2EncryptedData, &props.Track3EncryptedData,
-                       &props.Track4EncryptedData}) {
-        text->Wipe();
-    }
-    props.AccountNumber.Wipe();
-    props.ExpirationDate.Wipe();
-    props.FirstName.Wipe();
-    props.MiddleInitial.Wipe();
-    props.ServiceCode.Wipe();
-    props.Suffix.Wipe();
-    props.Surname.Wipe();
-    props.Title.Wipe();
+    ForEachCardText(props, [](auto& text) { text.Wipe(); });
 }
 
 bool LookupCardProperty(const PropertyBlock& props, std::string_view name, std::string_view& value) {

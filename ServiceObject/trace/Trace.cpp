@@ -20,6 +20,11 @@ size_t FormatTime(const TraceTime& t, char* out, size_t capacity) {
 
 }  // namespace
 
+std::string TraceFilePath(TracePlatform& platform, std::string_view file, std::string_view deviceKey) {
+    return file.empty() ? platform.DefaultFolder() + std::string(deviceKey) + ".log"
+                        : platform.ExpandPath(std::string(file));
+}
+
 Trace::Trace(TracePlatform& platform) : platform_(platform) {}
 
 Trace::~Trace() { Stop(); }
@@ -29,9 +34,7 @@ void Trace::Configure(int32_t level, std::string_view file, std::string_view dev
     if (level <= 0) return;
     if (level > static_cast<int32_t>(TraceLevel::Details)) level = static_cast<int32_t>(TraceLevel::Details);
 
-    std::string path = file.empty()
-                           ? platform_.DefaultFolder() + std::string(deviceKey) + ".log"
-                           : platform_.ExpandPath(std::string(file));
+    std::string path = TraceFilePath(platform_, file, deviceKey);
     std::string error;
     std::unique_ptr<TraceFileSink> sink;
     if (path.size() > kMaxPathLength) {

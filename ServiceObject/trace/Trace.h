@@ -29,6 +29,11 @@ enum class TraceLevel : int32_t {
     Details = 3,  // plus reader states, commands and report summaries
 };
 
+// The file that a device key's trace goes to: its "TraceFile" value with
+// %NAME% references expanded, or <device key>.log in the platform's default
+// folder when the value is empty. SwipeBench finds the trace folder by it.
+std::string TraceFilePath(TracePlatform& platform, std::string_view file, std::string_view deviceKey);
+
 class Trace {
 public:
     static constexpr size_t kLineCapacity = 400;        // longer lines are cut
