@@ -52,19 +52,31 @@ void ReaderWatch::Run(Watch* self, ProcessLock& lock) {
             guard.Relock();
             self->listening = arrivals.get();
         }
-        // The first try comes at once: the reader may have come back before
-        // the watch listened.
-        for (bool first = true; !self->stop && self->target->ReaderMissing(guard); first = false) {
-            if (!first) {
-                if (arrivals) {
-                    guard.Unlock();
-                    arrivals->Wait(kNotifiedInterval);
-                    guard.Relock();
-                } else if (guard.WaitFor(self->interval, [&] { return self->stop; })) {
-                    break;
+        // Each round waits `interval` (an arrival ends the wait early). With a
+        // listener the reader is opened only when an arrival was told or the
+        // cheap look finds our readers changed, and on a few rounds after
+        // either, since a device may arrive before it can be opened.
+        int followUps = 0;
+        while (!self->stop && self->target->ReaderMissing(guard)) {
+            bool look = true;
+            if (arrivals) {
+                guard.Unlock();
+                const bool quiet = followUps == 0 && arrivals->EndsOnChange();
+                const bool arrived = arrivals->Wait(quiet ? kQuietInterval : self->interval);
+                const bool changed = arrivals->ReadersChanged();
+                guard.Relock();
+                if (arrived || changed) {
+                    followUps = kFollowUpRounds;
+                } else if (followUps > 0) {
+                    --followUps;
+                } else {
+                    look = false;
                 }
-                if (self->stop || !self->target->ReaderMissing(guard)) break;
+            } else if (guard.WaitFor(self->interval, [&] { return self->stop; })) {
+                break;
             }
+            if (self->stop || !self->target->ReaderMissing(guard)) break;
+            if (!look) continue;
             ReaderReturn& target = *self->target;
             guard.Unlock();
             target.TryReopen();

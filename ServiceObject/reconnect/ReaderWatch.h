@@ -32,13 +32,17 @@ public:
     ReaderWatch(const ReaderWatch&) = delete;
     ReaderWatch& operator=(const ReaderWatch&) = delete;
 
-    // With an arrival notice from the system, a watch checks on a slow timer only.
-    static constexpr std::chrono::milliseconds kNotifiedInterval{30000};
+    // After an arrival or a change, the device may not open at once: this
+    // many more rounds try again.
+    static constexpr int kFollowUpRounds = 6;
+    // A listener that is woken by every change needs no timer; this one is
+    // only a safety net.
+    static constexpr std::chrono::milliseconds kQuietInterval{30000};
 
-    // Starts watching unless a watch runs. The watch asks `target` whether
-    // the reader is missing and, if so, lets it try to reopen: at once, then
-    // whenever `arrival` tells of a new device (and every kNotifiedInterval),
-    // or every `interval` when there is no `arrival` or it cannot listen.
+    // Starts watching unless a watch runs. Every `interval` (sooner on an
+    // arrival) the watch asks `target` whether the reader is missing and, if
+    // so, lets it try to reopen: on every round without `arrival` (or when it
+    // cannot listen), otherwise only when it tells of a new or changed reader.
     // The watch ends once the reader is back.
     void Start(ProcessGuard& guard, ReaderReturn& target, DeviceArrival* arrival, std::chrono::milliseconds interval);
     // Ends the watch at once and waits for its thread, which may be inside

@@ -3,7 +3,8 @@
 // from plugging the reader back in to StatusUpdateEvent 2001 (from then on a
 // swipe is read), and the process's CPU time over 10 s while the service
 // object waits for a missing reader. Run it from bin/, beside the DLLs and
-// virtual-reader\, in a prefix where the virtual reader is installed.
+// virtual-reader\, in a prefix where the virtual reader is installed, with
+// NORVIK_UNIX_PID set as for VirtualReaderLatency (finer CPU times).
 #include <windows.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "PosClient.h"
+#include "ProcessCpu.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
 #include "VirtualReaderClient.h"
@@ -59,13 +61,6 @@ double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-double ProcessCpuMilliseconds() {
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto hundredNs = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return static_cast<double>(hundredNs(kernel) + hundredNs(user)) / 10000.0;
-}
-
 bool WaitForStatus(MsrControl& msr, long expected) {
     Event event;
     return msr.Events().WaitFor(DISPID_NORVIKMSR_STATUSUPDATEEVENT, event, 15000) && !event.numbers.empty() &&
@@ -103,15 +98,20 @@ int main() {
     msr.SetNumber(DISPID_NORVIKMSR_POWERNOTIFY, 1);
     msr.SetFlag(DISPID_NORVIKMSR_DEVICEENABLED, true);
 
+    // The floor: the same wait with the reader there (nothing is watched for).
+    double cpuBefore = ProcessCpuMicroseconds() / 1000.0;
+    ::Sleep(kIdleMilliseconds);
+    const double onlineCpu = ProcessCpuMicroseconds() / 1000.0 - cpuBefore;
+
     // Idle while waiting: the reader is gone, the service object looks for it.
     bus.Unplug(VR_ALL_DEVICES);
     if (!WaitForStatus(msr, 2004)) {
         std::printf("no StatusUpdateEvent 2004\n");
         return 1;
     }
-    const double cpuBefore = ProcessCpuMilliseconds();
+    cpuBefore = ProcessCpuMicroseconds() / 1000.0;
     ::Sleep(kIdleMilliseconds);
-    const double idleCpu = ProcessCpuMilliseconds() - cpuBefore;
+    const double idleCpu = ProcessCpuMicroseconds() / 1000.0 - cpuBefore;
 
     std::vector<double> reconnect;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
@@ -133,7 +133,7 @@ int main() {
     std::sort(reconnect.begin(), reconnect.end());
     std::printf("plug to StatusUpdateEvent 2001, %d cycles: median %.0f ms, min %.0f ms, max %.0f ms\n", kCycles,
                 reconnect[reconnect.size() / 2], reconnect.front(), reconnect.back());
-    std::printf("process CPU time over %lu s waiting for a missing reader: %.1f ms\n", kIdleMilliseconds / 1000,
-                idleCpu);
+    std::printf("process CPU time over %lu s: %.1f ms waiting for a missing reader, %.1f ms with the reader there\n",
+                kIdleMilliseconds / 1000, idleCpu, onlineCpu);
     return 0;
 }

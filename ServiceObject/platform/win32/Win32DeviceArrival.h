@@ -1,5 +1,7 @@
 // Device-interface arrivals of HID devices on Windows: a message-only window
-// on the listening thread, registered with RegisterDeviceNotification.
+// on the listening thread, registered with RegisterDeviceNotification; and,
+// since such notices do not reach every process under Wine, a cheap look at
+// which of our readers' interfaces the registry marks present.
 #pragma once
 
 #include "seams/DeviceArrival.h"
