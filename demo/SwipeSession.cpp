@@ -187,12 +187,16 @@ bool SwipeSecureCard(MsrControl& msr, const ReaderSource& reader) {
 // This lane's device key has "PowerReporting" 1: the reader is unplugged and
 // plugged back in while the device stays enabled, and the application is told.
 bool SecureReaderSession(MsrControl& msr, const ReaderSource& reader) {
-    std::printf("\n2. Encrypting swipe reader, logical device \"SecureLaneMSR\" (power reporting on)\n");
+    std::printf("\n2. Encrypting swipe reader, logical device \"SecureLaneMSR\" (power reporting, where its key asks)\n");
     if (!reader.Attach("secure-swipe", VORLEX_PID_SECURE_SWIPE, 887)) return false;
     if (!OpenClaimEnable(msr, "SecureLaneMSR", true)) return false;
     std::printf("\n  Swipe: a bank card, encrypted by the reader\n");
     if (!SwipeSecureCard(msr, reader)) return false;
 
+    if (msr.Number(DISPID_NORVIKMSR_CAPPOWERREPORTING) != 1) {
+        std::printf("\n  Power reporting is off for this device key (no \"PowerReporting\" 1): no unplug and replug\n");
+        return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
+    }
     std::printf("\n  Unplug the reader (the application does nothing)\n");
     if (!reader.Unplug() || !WaitForStatus(msr, 2004, "off or offline: the reader is gone")) return false;
     std::printf("  Plug it back in (no disable, no enable)\n");

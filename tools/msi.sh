@@ -72,13 +72,15 @@ build_msi() {  # ARCH(x86|x64) BUILD_DIR
              -D Win64=no -D TypeLibPlatform=win32
              -D DeviceKeysGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D61
              -D BasicAliasGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D62
-             -D SecureAliasGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D63)
+             -D SecureAliasGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D63
+             -D PowerReportingGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D64)
   else
     defines=(-D UpgradeCode=6F0E3B9A-3C1D-4B8E-9D57-2A4C8E1F0B64 -D ProgramFiles=ProgramFiles64Folder
              -D Win64=yes -D TypeLibPlatform=win64
              -D DeviceKeysGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D71
              -D BasicAliasGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D72
-             -D SecureAliasGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D73)
+             -D SecureAliasGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D73
+             -D PowerReportingGuid=0C7B61E2-5A43-4D59-8E0C-1F2A3B4C5D74)
   fi
   rm -f "$msi"
   wixl -a "$arch" -I "$WORK" -D Version="$MSI_VERSION" -D Arch="$arch" -D BinDir="$(realpath --relative-to="$ROOT" "$dir/bin")" \
@@ -91,10 +93,11 @@ build_msi() {  # ARCH(x86|x64) BUILD_DIR
   msibuild "$msi" \
     -q "UPDATE Component SET Condition = 'LDN_BASIC $removing' WHERE Component = 'BasicAlias'" \
     -q "UPDATE Component SET Condition = 'LDN_SECURE $removing' WHERE Component = 'SecureAlias'" \
+    -q "UPDATE Component SET Condition = '(POWER_REPORTING = \"1\") $removing' WHERE Component = 'PowerReporting'" \
     -q "UPDATE Component SET Condition = '(INSTALL_CONTROL = \"1\" AND NOT STANDARD_CONTROL) $removing' WHERE Component = 'ControlObject'" \
     -q "UPDATE Component SET Condition = '(INSTALL_CONTROL = \"1\" AND NOT STANDARD_CONTROL) $removing' WHERE Component = 'SharedControlKeys'" \
     -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Runtime'" \
-    -q "UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN_BASIC;LDN_SECURE;INSTALL_CONTROL;STANDARD_CONTROL' WHERE Property = 'SecureCustomProperties'" ||
+    -q "UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN_BASIC;LDN_SECURE;INSTALL_CONTROL;STANDARD_CONTROL;POWER_REPORTING' WHERE Property = 'SecureCustomProperties'" ||
     fail "msibuild could not add the component conditions to $msi"
   # The trace folder's descriptor: the one ServiceObject/platform/win32/
   # Win32TracePlatform.cpp gives the folders it creates (kFolderDescriptor).

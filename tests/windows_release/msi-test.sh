@@ -168,6 +168,11 @@ scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_
     wine "$regsvr32" /s "$folder\\NorvikMSRControl.dll" >>"$logs/install.cmd.log" 2>&1
   check "install.cmd and regsvr32 of the control succeed" test $? -eq 0 ||
     tr -d '\r' <"$logs/install.cmd.log" | grep -v '^[0-9a-f]*:fixme:' | tail -n 5 | sed 's/^/    /'
+  # POWER_REPORTING=1 stands for these two values, which a developer adds by hand.
+  local key
+  for key in Norvik_MSR-1 Norvik_MSR-2; do
+    wine reg add "$msr\\$key" /v PowerReporting /t REG_DWORD /d 1 /f ${view:+/reg:$view} >/dev/null 2>&1
+  done
   local reference=$WORK/reference-$label.txt installed=$WORK/installed-$label.txt
   dump "$view" >"$reference"
   check "they write $(wc -l <"$reference") keys and values" test "$(wc -l <"$reference")" -gt 40
@@ -177,9 +182,9 @@ scenario() {  # LABEL PREFIX(win32|win64) PACKAGE(x86|x64) VIEW(""|32|64) BUILD_
   check "and take it all back" nothing_of_ours "$view"
 
   echo "--- silent install"
-  check "msiexec /i $(basename "$old") /qn INSTALL_CONTROL=1 LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR" \
+  check "msiexec /i $(basename "$old") /qn INSTALL_CONTROL=1 LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR POWER_REPORTING=1" \
     msiexec_ok "$logs/install.log" /i "$(winepath -w "$old")" INSTALL_CONTROL=1 \
-    LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR
+    LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR POWER_REPORTING=1
   dump "$view" >"$installed"
   check "the package's registry equals the developer install's, key for key" diff -u "$reference" "$installed"
   check "the files are in $folder" test -f "$unix_folder/NorvikMSRSO.dll" -a -f "$unix_folder/Vorlex.dll" \
