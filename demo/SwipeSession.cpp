@@ -197,6 +197,12 @@ bool SecureReaderSession(MsrControl& msr, const ReaderSource& reader) {
         std::printf("\n  Power reporting is off for this device key (no \"PowerReporting\" 1): no unplug and replug\n");
         return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
     }
+    if (!reader.virtualReader) {
+        // The simulated bus is not the system's: no notice tells of its readers,
+        // so a replugged one is found only on the watch's slow timer.
+        std::printf("\n  Unplug and replug need the virtual reader (tools/demo.sh without --simulated)\n");
+        return Step(msr, "Close", msr.Method(DISPID_NORVIKMSR_CLOSE));
+    }
     std::printf("\n  Unplug the reader (the application does nothing)\n");
     if (!reader.Unplug() || !WaitForStatus(msr, 2004, "off or offline: the reader is gone")) return false;
     std::printf("  Plug it back in (no disable, no enable)\n");

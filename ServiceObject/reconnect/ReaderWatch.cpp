@@ -62,15 +62,19 @@ void ReaderWatch::Run(Watch* self, ProcessLock& lock) {
             if (arrivals) {
                 guard.Unlock();
                 const bool quiet = followUps == 0 && arrivals->EndsOnChange();
+                const auto waited = std::chrono::steady_clock::now();
                 const bool arrived = arrivals->Wait(quiet ? kQuietInterval : self->interval);
                 const bool changed = arrivals->ReadersChanged();
+                // A quiet wait that ran its course is the safety net: a reader
+                // that no notice tells of (the simulated bus) is looked for too.
+                const bool safetyRound = quiet && std::chrono::steady_clock::now() - waited >= kQuietInterval;
                 guard.Relock();
                 if (arrived || changed) {
                     followUps = kFollowUpRounds;
                 } else if (followUps > 0) {
                     --followUps;
                 } else {
-                    look = false;
+                    look = safetyRound;
                 }
             } else if (guard.WaitFor(self->interval, [&] { return self->stop; })) {
                 break;

@@ -229,7 +229,7 @@ side_by_side() {
   local logs=$WORK/logs-side-by-side view
   local x86=$WORK/old/NorvikMSR-$VERSION-x86.msi x64=$WORK/old/NorvikMSR-$VERSION-x64.msi
   local folder32='C:\Program Files (x86)\Norvik\NorvikMSR' folder64='C:\Program Files\Norvik\NorvikMSR'
-  local choices=(INSTALL_CONTROL=1 LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR)
+  local choices=(INSTALL_CONTROL=1 LDN_BASIC=FrontCounterMSR LDN_SECURE=SecureLaneMSR POWER_REPORTING=1)
   mkdir -p "$logs"
   echo
   echo "=== side-by-side: fresh 64-bit prefix"
