@@ -49,12 +49,10 @@ TracePlatform& DefaultTracePlatform() { return StdioTracePlatformInstance(); }
 DeviceArrival* DefaultDeviceArrival() { return nullptr; }
 #endif
 
-Clock& DefaultClock() { return SystemClock(); }
-
 ServiceEnvironment WithPlatformDefaults(ServiceEnvironment environment) {
     if (environment.registry == nullptr) environment.registry = &DefaultRegistryView();
     if (environment.claims == nullptr) environment.claims = &DefaultClaimMemory();
-    if (environment.clock == nullptr) environment.clock = &DefaultClock();
+    if (environment.clock == nullptr) environment.clock = &SystemClock();
     if (environment.trace == nullptr) environment.trace = &DefaultTracePlatform();
     if (environment.arrival == nullptr) environment.arrival = DefaultDeviceArrival();
     return environment;

@@ -18,7 +18,6 @@ class InMemoryClaimMemory;
 RegistryView& DefaultRegistryView();
 ClaimMemory& DefaultClaimMemory();
 TracePlatform& DefaultTracePlatform();
-Clock& DefaultClock();
 // Null where the platform cannot tell of new devices (a lost reader is then polled for).
 DeviceArrival* DefaultDeviceArrival();
 

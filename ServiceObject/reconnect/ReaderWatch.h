@@ -48,7 +48,6 @@ public:
     // Ends the watch at once and waits for its thread, which may be inside
     // one try to reopen. Returns at once on the watch's own thread.
     void Stop(ProcessGuard& guard);
-    bool Running(const ProcessGuard&) const { return watch_ != nullptr && !watch_->finished; }
 
 private:
     struct Watch {

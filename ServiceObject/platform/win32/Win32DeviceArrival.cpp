@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Vorlex.h"
-#include "common/win32/UniqueResource.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace norvik {
 namespace {
@@ -21,13 +21,6 @@ constexpr char kWindowClass[] = "NorvikMSRSO.DeviceArrival";
 constexpr char kHidInterfaces[] =
     "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type key) noexcept { ::RegCloseKey(key); }
-};
-using UniqueKey = win32::UniqueResource<RegistryKeyTraits>;
-
 std::string Lowercase(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -35,7 +28,7 @@ std::string Lowercase(std::string text) {
 
 // The interfaces of our vendor's devices that are present, one name each.
 std::string PresentReaders() {
-    UniqueKey classKey;
+    win32::UniqueRegistryKey classKey;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHidInterfaces, 0, KEY_READ, classKey.put()) != ERROR_SUCCESS) return {};
     char vendor[16];
     std::snprintf(vendor, sizeof vendor, "vid_%04x", static_cast<unsigned>(VORLEX_VENDOR_ID));
@@ -58,19 +51,6 @@ std::string PresentReaders() {
     }
     return present;
 }
-
-struct WindowTraits {
-    using Type = HWND;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type window) noexcept { ::DestroyWindow(window); }
-};
-struct DeviceNotificationTraits {
-    using Type = HDEVNOTIFY;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type notification) noexcept { ::UnregisterDeviceNotification(notification); }
-};
-using UniqueWindow = win32::UniqueResource<WindowTraits>;
-using UniqueDeviceNotification = win32::UniqueResource<DeviceNotificationTraits>;
 
 HINSTANCE ThisModule() {
     HMODULE module = nullptr;
@@ -163,10 +143,10 @@ private:
 
     win32::UniqueKernelHandle wake_;
     win32::UniqueKernelHandle change_;
-    UniqueKey interfaces_;
+    win32::UniqueRegistryKey interfaces_;
     bool endsOnChange_ = false;
-    UniqueWindow window_;
-    UniqueDeviceNotification notification_;  // declared after the window: unregistered before it goes
+    win32::UniqueWindow window_;
+    win32::UniqueDeviceNotification notification_;  // declared after the window: unregistered before it goes
     bool arrived_ = false;     // touched only on the listening thread
     std::string lastPresent_;  // what the last cheap look found
 };

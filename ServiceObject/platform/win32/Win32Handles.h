@@ -20,7 +20,21 @@ struct MappedViewTraits {
     static void Close(Type view) noexcept { ::UnmapViewOfFile(view); }
 };
 
+struct WindowTraits {
+    using Type = HWND;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type window) noexcept { ::DestroyWindow(window); }
+};
+
+struct DeviceNotificationTraits {
+    using Type = HDEVNOTIFY;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type notification) noexcept { ::UnregisterDeviceNotification(notification); }
+};
+
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
 using UniqueMappedView = UniqueResource<MappedViewTraits>;
+using UniqueWindow = UniqueResource<WindowTraits>;
+using UniqueDeviceNotification = UniqueResource<DeviceNotificationTraits>;
 
 }  // namespace norvik::win32
