@@ -98,18 +98,19 @@ wine_prefix_start() {
   mkdir -p "$NORVIK_WINE_ROOT" "$WINEPREFIX"
   local fresh=0
   [ -f "$WINEPREFIX/system.reg" ] || fresh=1
-  # A fresh prefix finishes its first boot before the persistent server
-  # starts, and is not initialised a second time: otherwise a driver service
-  # (the virtual reader's) installed next fails to start (1053).
+  # The first process on a new server boots the prefix by itself, so no
+  # prefix is initialised a second time: a second init leaves the service
+  # manager believing that the drivers started at boot are stopped while they
+  # stay loaded. A driver service installed next then fails to start (1053),
+  # and one uninstalled stays marked for deletion, so installing it again in
+  # the running prefix fails (1055). A fresh prefix finishes its first boot
+  # before the persistent server starts.
   if [ "$fresh" = 1 ]; then
     wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w 2>/dev/null || true
-    wineserver -p
-    wine wineboot >/dev/null 2>&1 || true
-  else
-    wineserver -p
-    wine wineboot -i >/dev/null 2>&1 || wine wineboot >/dev/null 2>&1 || true
   fi
+  wineserver -p
+  wine wineboot >/dev/null 2>&1 || true
   # Wine's own fonts (Marlett draws the caption buttons), also into an older prefix.
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
