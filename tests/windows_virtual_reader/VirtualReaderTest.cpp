@@ -141,15 +141,6 @@ TEST_F(VirtualReaderTest, BasicAndSecureModelsAreFoundAndDecoded) {
 // record and cleared the reader, the card is nowhere in this process's
 // memory (the transport's read buffer included).
 TEST_F(VirtualReaderTest, NoCopyOfACardStaysBehindTheRealHidPath) {
-    const bool wine = ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    if (wine && ::GetEnvironmentVariableA("NORVIK_REAL_PATH_SCAN", nullptr, 0) == 0) {
-        // Under Wine the scan now and then finds the card at one fixed place
-        // in a thread stack of 32-bit processes (beside Wine's HID device path
-        // when emulated), memory that no code of ours writes: it runs only
-        // when asked for, so that the shared suites stay deterministic.
-        GTEST_SKIP() << "under Wine the scan sometimes sees a copy in Wine's own frames "
-                        "(NORVIK_REAL_PATH_SCAN=1 runs it)";
-    }
     const VR_DEVICE_INFO device = Plug("basic-swipe");
     ASSERT_EQ(VorlexOpenDevice(""), 0);
     const norvik::testing::MaskedAccount card(::GetTickCount() * 7u | 1u);
@@ -169,7 +160,9 @@ TEST_F(VirtualReaderTest, NoCopyOfACardStaysBehindTheRealHidPath) {
     EXPECT_FALSE(card.Hits().empty()) << "the scan cannot see the card in the reader's store";
     VorlexCardData record{};
     ASSERT_EQ(VorlexGetCardData(&record), 0);
-    EXPECT_NE(std::string(record.Track2Text).find(';'), std::string::npos);
+    // Looked at in place: a copy made here would leave the card in this
+    // thread's registers, and the scan would see the test's copy, not ours.
+    EXPECT_EQ(record.Track2Text[0], ';');
     ::SecureZeroMemory(&record, sizeof record);
     VorlexClearBuffer();
     EXPECT_EQ(std::vector<std::string>{}, card.Hits()) << "after the record was taken and the reader cleared";
