@@ -3,6 +3,7 @@
 #include <new>
 
 #include "com/AnsiText.h"
+#include "common/SecureWipe.h"
 
 namespace norvik::com {
 
@@ -63,14 +64,20 @@ bool ComControlObject::Call(const char* method, const EventArgument* arguments, 
                       nullptr, nullptr);
 
     // Bring the handler's changes to string references back to the caller.
+    // A text may be a reader's reply that carries card data: the one replaced
+    // and both strings are wiped before their memory is freed.
     for (int i = 0; i < count; ++i) {
         if (arguments[i].type != EventArgument::Type::StringRef) continue;
         try {
-            *arguments[i].stringRef = NarrowFromBstr(strings[i].get());
+            std::string changed = NarrowFromBstr(strings[i].get());
+            SecureWipe(*arguments[i].stringRef);
+            *arguments[i].stringRef = std::move(changed);
         } catch (const std::bad_alloc&) {
             // Out of memory: the caller keeps its text; the event was delivered.
         }
+        if (strings[i]) ::SecureZeroMemory(strings[i].get(), ::SysStringByteLen(strings[i].get()));
     }
+    WipeVectorRegisters();  // the conversions' last bytes, before this thread's next system call
     return true;
 }
 

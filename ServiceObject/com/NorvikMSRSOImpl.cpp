@@ -305,7 +305,12 @@ IFACEMETHODIMP CNorvikMSRSOImpl::DirectIO(long Command, long* pData, BSTR* pStri
             LongArg rc(pRC);
             replaced = core_->DirectIO(Command, data.get(), text, rc.get());
         }
-        return replaced ? ReplaceBstr(pString, text) : S_OK;
+        const HRESULT hr = replaced ? ReplaceBstr(pString, text) : S_OK;
+        // A reply may carry card data: none stays in freed memory, nor in the
+        // caller's vector registers, which its thread's next system call saves.
+        norvik::SecureWipe(text);
+        norvik::WipeVectorRegisters();
+        return hr;
     });
 }
 

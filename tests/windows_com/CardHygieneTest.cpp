@@ -23,11 +23,29 @@ using norvik::testing::MaskedAccount;
 
 constexpr wchar_t kOposRoot[] = L"SOFTWARE\\OLEforRetail";
 constexpr wchar_t kDeviceKey[] = L"SOFTWARE\\OLEforRetail\\ServiceOPOS\\MSR\\NorvikHygieneTest";
-constexpr LONG kDataEventEnabled = 2, kDeviceEnabled = 3, kDataCount = 12, kTrack2Data = 1007011;
+constexpr LONG kDataEventEnabled = 2, kDeviceEnabled = 3, kFreezeEvents = 4, kDataCount = 12, kTrack2Data = 1007011;
 
 // The simulated reader gets the card.
 bool SimulatedSwipe(const char* track1, const char* track2) {
     return VorlexSimSwipeTracks(track1, track2, "", 0, 0, 0, 0) == 0;
+}
+
+constexpr size_t kLead = 8, kPacked = kDigits / 2, kReplyLength = 3 + kLead + kPacked + kDigits;
+
+// A reader reply that carries the account number twice: packed two digits a
+// byte, so that its hexadecimal text, as DirectIO hands it out, holds the
+// number; and as text, so that the raw reply holds it too. Zeros lead, so
+// that the number lies inside each copy, not at its start, where a freed
+// block's links would cover it.
+bool SimulatedReplyCarrying(const char* track2) {
+    unsigned char reply[kReplyLength] = {0x00, 0x00, kReplyLength - 3};
+    for (size_t i = 0; i < kDigits; ++i) {
+        reply[3 + kLead + i / 2] |= static_cast<unsigned char>((track2[1 + i] - '0') << (i % 2 ? 0 : 4));
+        reply[3 + kLead + kPacked + i] = static_cast<unsigned char>(track2[1 + i]);
+    }
+    const bool set = VorlexSimSetFeatureReply(reply, sizeof reply) == 0;
+    ::SecureZeroMemory(reply, sizeof reply);
+    return set;
 }
 
 class CardHygieneTest : public ComTest {
@@ -97,6 +115,51 @@ TEST_F(CardHygieneTest, NoCopyOfACardOutlivesClearInputOrClose) {
     EXPECT_EQ(std::vector<std::string>{}, queued.Hits()) << "after CloseService";
     EXPECT_EQ(0u, so.detach()->Release());
     EXPECT_EQ(std::vector<std::string>{}, delivered.Hits()) << "after the instance is gone";
+}
+
+// A DirectIO reply that carries a card: the application's copy is its own,
+// a held event's copy goes when the event is delivered, and no other stays.
+TEST_F(CardHygieneTest, NoCopyOfACardThatADirectIOReplyCarriedStaysBehind) {
+    const MaskedAccount card(::GetTickCount() * 31u | 1u);
+    ComPtr<INorvikMSRSOImpl> so = CreateServiceObject();
+    ASSERT_TRUE(so);
+    long rc = -1;
+    UniqueBstr deviceClass(::SysAllocString(L"MSR")), device(::SysAllocString(L"NorvikHygieneTest"));
+    ASSERT_EQ(S_OK, so->OpenService(deviceClass.get(), device.get(), &control_, &rc));
+    so->ClaimDevice(0, &rc);
+    so->SetPropertyNumber(kDeviceEnabled, 1);
+    ASSERT_EQ(1, Number(so.get(), kDeviceEnabled));
+    // A handler that empties the text: whatever else held the reply still
+    // holds it, unless it was wiped.
+    control_.ReplyToDirectIO(L"");
+    const auto directIO = [&](long& data) {
+        ASSERT_TRUE(card.Swipe([](const char*, const char* track2) { return SimulatedReplyCarrying(track2); }));
+        BSTR text = ::SysAllocString(L"1A 0102");
+        EXPECT_EQ(S_OK, so->DirectIO(0, &data, &text, &rc));
+        EXPECT_EQ(0, rc);
+        ::SecureZeroMemory(text, ::SysStringByteLen(text));
+        ::SysFreeString(text);
+        // The simulated reader forgets it: in the field its memory is the device's.
+        const unsigned char quiet[kReplyLength] = {};
+        VorlexSimSetFeatureReply(quiet, sizeof quiet);
+    };
+
+    long data = 0;
+    directIO(data);
+    EXPECT_EQ(FakeControlObject::kDirectIOData, data);  // the handler had the reply
+    control_.WipeTexts();
+    EXPECT_EQ(std::vector<std::string>{}, card.Hits()) << "after a reply that the handler replaced";
+
+    so->SetPropertyNumber(kFreezeEvents, 1);
+    directIO(data);
+    EXPECT_EQ(static_cast<long>(2 * (kReplyLength - 3)), data);  // held: the reply is the reader's
+    EXPECT_FALSE(card.Hits().empty()) << "the scan cannot see the held event's copy";
+    so->SetPropertyNumber(kFreezeEvents, 0);
+    ASSERT_TRUE(control_.WaitForCalls(2));
+    control_.WipeTexts();
+    EXPECT_EQ(std::vector<std::string>{}, card.Hits()) << "after the held event was delivered";
+    so->CloseService(&rc);
+    EXPECT_EQ(0u, so.detach()->Release());
 }
 
 }  // namespace

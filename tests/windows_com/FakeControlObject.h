@@ -81,8 +81,11 @@ public:
         }
         if (typesAre({VT_BSTR | VT_BYREF, VT_I4 | VT_BYREF, VT_I4})) {  // SODirectIO's data
             *V_I4REF(&params->rgvarg[1]) = kDirectIOData;
-            ::SysFreeString(*V_BSTRREF(&params->rgvarg[0]));
-            *V_BSTRREF(&params->rgvarg[0]) = ::SysAllocString(kDirectIOText);
+            // As a careful handler does: the text it replaces may carry card data.
+            BSTR replaced = *V_BSTRREF(&params->rgvarg[0]);
+            if (replaced) ::SecureZeroMemory(replaced, ::SysStringByteLen(replaced));
+            ::SysFreeString(replaced);
+            *V_BSTRREF(&params->rgvarg[0]) = ::SysAllocString(directIOText_);
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -107,10 +110,24 @@ public:
         return lookups_;
     }
     ULONG refs() const { return refs_; }
+    // What the SODirectIO handler leaves in the text from now on.
+    void ReplyToDirectIO(const wchar_t* text) { directIOText_ = text; }
+    // The recorded texts may carry card data: wiped for the memory scans.
+    void WipeTexts() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (RecordedCall& call : calls_) {
+            for (std::wstring& text : call.texts) {
+                text.resize(text.capacity());
+                ::SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
+                text.clear();
+            }
+        }
+    }
 
 private:
     static constexpr const wchar_t* kNames[] = {L"SOData", L"SOError", L"SODirectIO"};
     std::atomic<ULONG> refs_{1};
+    std::atomic<const wchar_t*> directIOText_{kDirectIOText};
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<RecordedCall> calls_;
