@@ -115,13 +115,8 @@ TEST_F(VirtualReaderStackTest, ClaimEnableSwipeErrorAndUnplug) {
     msr_.SetFlag(DISPID_NORVIKMSR_DEVICEENABLED, true);
     ASSERT_EQ(msr_.Number(DISPID_NORVIKMSR_RESULTCODE), 0);
     EXPECT_EQ(msr_.Number(DISPID_NORVIKMSR_STATE), 2);
-    msr_.SetFlag(DISPID_NORVIKMSR_DATAEVENTENABLED, true);
 
-    ASSERT_EQ(vr::testing::RunTool("swipe \"%B4111111111111111^DOE/JOHN Q^2512101123456789?\" "
-                                   "\";4111111111111111=25121011234567890?\" \"\""),
-              0);
-    Wait(DISPID_NORVIKMSR_DATAEVENT);
-    EXPECT_EQ(msr_.Text(DISPID_NORVIKMSR_ACCOUNTNUMBER), "4111111111111111");
+    SwipeForData();
     EXPECT_EQ(msr_.Text(DISPID_NORVIKMSR_SURNAME), "DOE");
 
     // A track that failed to decode is an error event, as with hardware.

@@ -15,13 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "SampleSwipe.h"
 #include "ServerCallCounter.h"
 #include "ProcessCpu.h"
 #include "VirtualReaderClient.h"
 #include "Vorlex.h"
 #include "VorlexSimulator.h"
-#include "core/ModelTable.h"
-#include "sim/SwipeReportBuilder.h"
 
 namespace {
 
@@ -188,12 +187,7 @@ int main() {
         return 1;
     }
     const vr::PluggableModel* model = vr::FindPluggableModel("basic-swipe");
-    vorlex::SwipeTracks tracks;
-    tracks.track[0] = "%B4111111111111111^DOE/JOHN Q^2512101123456789?";
-    tracks.track[1] = ";4111111111111111=25121011234567890?";
-    std::vector<uint8_t> report(model->inputReportLength);
-    report.resize(vorlex::BuildSwipeReport(vorlex::FindReaderModel(model->productId)->switches, tracks,
-                                           report.size(), report.data(), report.size()));
+    const std::vector<uint8_t> report = bench::SampleSwipeReport(*model);
     VorlexCardDataStateChangedNotify(&OnCardData);
 
     vr::ControlDevice control;

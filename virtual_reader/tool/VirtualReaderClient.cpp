@@ -12,11 +12,13 @@ extern "C" {
 #include <cstring>
 
 #include "Vorlex.h"
+#include "common/win32/ComResources.h"
 
 namespace vorlex::virtual_reader {
 namespace {
 
 using norvik::win32::UniqueFile;
+using norvik::win32::UniqueHKey;
 
 // The lengths each model reports through HidP_GetCaps, report ID included.
 constexpr PluggableModel kModels[] = {
@@ -48,13 +50,6 @@ struct ServiceHandleTraits {
     static void Close(Type handle) noexcept { ::CloseServiceHandle(handle); }
 };
 using UniqueServiceHandle = norvik::win32::UniqueResource<ServiceHandleTraits>;
-
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type key) noexcept { ::RegCloseKey(key); }
-};
-using UniqueRegistryKey = norvik::win32::UniqueResource<RegistryKeyTraits>;
 
 std::string LastErrorText(const std::string& what) { return what + " failed with error " + std::to_string(::GetLastError()); }
 
@@ -281,7 +276,7 @@ bool InfInstalled() {
 // next restart (under Wine: the next prefix start). Installing again cancels
 // that, or the restart would delete the driver just installed.
 void CancelPendingDeletionOfDriverFiles() {
-    UniqueRegistryKey key;
+    UniqueHKey key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
                         KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) {
         return;
